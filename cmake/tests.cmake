@@ -1,0 +1,64 @@
+# Unit tests (GoogleTest), end-to-end tests of the built program against the
+# stand-in controller library, and checks of what the program needs at run time.
+
+# Debian's prebuilt GoogleTest serves the host; a cross build compiles it from
+# the sources Debian ships, the prebuilt library being for the host only.
+set(PLC_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+if(CMAKE_CROSSCOMPILING)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${PLC_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+add_executable(unit_tests
+  plcsim/plcsim_test.cc
+  report/report_test.cc
+  run/run_params_test.cc
+  run/run_test.cc
+  sweep/sweep_test.cc)
+target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
+# Discovered when ctest runs, through the emulator in a cross build.
+gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+
+set(sanitizer_environment
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=99"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=98")
+
+# RUNNER words put before the program: the emulator of a cross build.
+function(add_e2e_tests prefix)
+  cmake_parse_arguments(e2e "" "" "CASES;RUNNER" ${ARGN})
+  foreach(case IN LISTS e2e_CASES)
+    add_test(NAME ${prefix}.${case}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${case}
+                     $<TARGET_FILE:plc_do_test> ${e2e_RUNNER})
+    # The stand-in answers the program's calls even when it was built against
+    # the controller's own library.
+    set_tests_properties(${prefix}.${case} PROPERTIES
+      ENVIRONMENT "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:plc>;${sanitizer_environment}"
+      LABELS e2e
+      TIMEOUT 300)
+  endforeach()
+endfunction()
+
+add_e2e_tests(e2e
+  CASES usage iteration_limit no_iterations sweep_order refused_then_accepted full_log
+        long_delay write_never_accepted malformed_setting
+  RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+
+find_program(VALGRIND_PROGRAM valgrind)
+if(VALGRIND_PROGRAM AND NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
+  add_e2e_tests(memcheck
+    CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted
+    RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
+           --errors-for-leak-kinds=definite)
+endif()
+
+if(NOT PLC_DO_TEST_SANITIZE)
+  add_test(NAME build.needed_libraries
+           COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} -DBINARY=$<TARGET_FILE:plc_do_test>
+                   -P ${PROJECT_SOURCE_DIR}/tests/build/check_needed.cmake)
+endif()

@@ -1,0 +1,217 @@
+// A stand-in for the controller's libplc.so: the same three C calls, a
+// simulated set of outputs, and a record of every call it received.
+//
+// Set up through the environment when the library loads:
+//   PLCSIM_TRACE=FILE          write every call to FILE when the process ends
+//   PLCSIM_REFUSE=K            refuse every write K times before accepting it
+//   PLCSIM_OUTPUTS=FIRST-LAST  the outputs that exist; others are refused
+//   PLCSIM_WRITE_US=N          each write attempt takes N microseconds
+// A malformed value ends the process with status 3 before main runs.
+#include "plcsim/plcsim.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "plc/plc.h"
+
+namespace {
+
+// Enough for the longest ordinary run with many refusals; calls past it are
+// counted and the count is written at the end of the trace.
+constexpr size_t record_capacity = size_t{1} << 18;
+
+struct simulated_controller {
+    bool recording;
+    size_t recorded;
+    uint64_t not_recorded;
+    FILE* trace;
+
+    uint32_t refusals_per_write;
+    uint32_t refused_so_far;  // of the write being attempted now
+
+    bool outputs_limited;
+    int32_t first_output;
+    int32_t last_output;
+
+    uint32_t write_us;
+};
+
+simulated_controller sim;
+// Static storage, so that recording allocates nothing; touched in full when a
+// trace is asked for, so that recording causes no page fault either.
+plcsim::call records[record_capacity];
+
+void record(plcsim::call_kind kind, int32_t port, int32_t value, int32_t result) {
+    if (!sim.recording) return;
+    if (sim.recorded == record_capacity) {
+        ++sim.not_recorded;
+        return;
+    }
+    records[sim.recorded++] = plcsim::call{kind, port, value, result};
+}
+
+void sleep_us(uint64_t us) {
+    timespec t;
+    t.tv_sec = static_cast<time_t>(us / 1000000);
+    t.tv_nsec = static_cast<long>(us % 1000000 * 1000);
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+bool output_exists(int32_t port) {
+    return !sim.outputs_limited || (port >= sim.first_output && port <= sim.last_output);
+}
+
+[[noreturn]] void refuse_setting(const char* name, const char* text) {
+    fprintf(stderr, "plcsim: %s=\"%s\" is malformed\n", name, text);
+    _exit(3);
+}
+
+// Whole decimal number, digits only, that fits in 32 bits.
+bool parse_count(const char* text, uint32_t* out) {
+    if (*text == '\0') return false;
+    uint64_t value = 0;
+    for (const char* s = text; *s != '\0'; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        value = value * 10 + static_cast<unsigned>(*s - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Signed decimal number that fits in 32 bits, read up to the first
+// character that is not part of it.
+bool parse_output_number(const char** cursor, int32_t* out) {
+    const char* s = *cursor;
+    const bool negative = *s == '-';
+    if (negative) ++s;
+    if (*s < '0' || *s > '9') return false;
+    int64_t value = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        value = value * 10 + (*s - '0');
+        if (value > int64_t{INT32_MAX} + 1) return false;
+    }
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return false;
+    *out = static_cast<int32_t>(value);
+    *cursor = s;
+    return true;
+}
+
+// FIRST-LAST, each a signed decimal number, FIRST not above LAST.
+bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
+    const char* s = text;
+    if (!parse_output_number(&s, first) || *s != '-') return false;
+    ++s;
+    if (!parse_output_number(&s, last) || *s != '\0') return false;
+    return *first <= *last;
+}
+
+void write_trace() {
+    for (size_t i = 0; i < sim.recorded; ++i) {
+        const plcsim::call& c = records[i];
+        switch (c.kind) {
+            case plcsim::call_kind::safe_value:
+                fprintf(sim.trace, "safe_value %d %d\n", c.port, c.value);
+                break;
+            case plcsim::call_kind::write:
+                fprintf(sim.trace, "write %d %d %d\n", c.port, c.value, c.result);
+                break;
+            case plcsim::call_kind::wait_ms:
+                fprintf(sim.trace, "wait_ms %d\n", c.port);
+                break;
+        }
+    }
+    if (sim.not_recorded != 0) {
+        fprintf(sim.trace, "not_recorded %llu\n", static_cast<unsigned long long>(sim.not_recorded));
+    }
+}
+
+__attribute__((constructor)) void set_up_from_environment() {
+    if (const char* text = getenv("PLCSIM_REFUSE")) {
+        if (!parse_count(text, &sim.refusals_per_write)) refuse_setting("PLCSIM_REFUSE", text);
+    }
+    if (const char* text = getenv("PLCSIM_WRITE_US")) {
+        if (!parse_count(text, &sim.write_us)) refuse_setting("PLCSIM_WRITE_US", text);
+    }
+    if (const char* text = getenv("PLCSIM_OUTPUTS")) {
+        if (!parse_output_range(text, &sim.first_output, &sim.last_output)) {
+            refuse_setting("PLCSIM_OUTPUTS", text);
+        }
+        sim.outputs_limited = true;
+    }
+    if (const char* path = getenv("PLCSIM_TRACE")) {
+        // Opened now, so that a trace that cannot be written is known before
+        // the run, and so that a run with no call leaves an empty file.
+        sim.trace = *path == '\0' ? nullptr : fopen(path, "w");
+        if (sim.trace == nullptr) refuse_setting("PLCSIM_TRACE", path);
+        memset(records, 0, sizeof records);
+        sim.recording = true;
+    }
+}
+
+__attribute__((destructor)) void write_trace_at_exit() {
+    if (sim.trace == nullptr) return;
+    write_trace();
+    fclose(sim.trace);
+    sim.trace = nullptr;
+}
+
+}  // namespace
+
+extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
+    if (sim.write_us != 0) sleep_us(sim.write_us);
+    int32_t result = -1;
+    if (output_exists(port)) {
+        if (sim.refused_so_far < sim.refusals_per_write) {
+            ++sim.refused_so_far;
+        } else {
+            sim.refused_so_far = 0;
+            result = 0;
+        }
+    }
+    record(plcsim::call_kind::write, port, value, result);
+    return result;
+}
+
+extern "C" int32_t plc_write_port_safe_value(int32_t port, int32_t value) {
+    record(plcsim::call_kind::safe_value, port, value, 0);
+    return 0;
+}
+
+extern "C" int32_t plc_wait_ms(int32_t ms) {
+    if (ms > 0) sleep_us(static_cast<uint64_t>(ms) * 1000);
+    record(plcsim::call_kind::wait_ms, ms, 0, 0);
+    return 0;
+}
+
+namespace plcsim {
+
+void reset() {
+    FILE* trace = sim.trace;
+    sim = simulated_controller{};
+    sim.trace = trace;
+    sim.recording = true;
+}
+
+void set_refusals(uint32_t times) {
+    sim.refusals_per_write = times;
+    sim.refused_so_far = 0;
+}
+
+void set_outputs(int32_t first, int32_t last) {
+    sim.outputs_limited = true;
+    sim.first_output = first;
+    sim.last_output = last;
+}
+
+size_t call_count() { return sim.recorded; }
+
+call call_at(size_t index) { return index < sim.recorded ? records[index] : call{}; }
+
+}  // namespace plcsim

@@ -1,0 +1,60 @@
+#include "report/report.h"
+
+#include <limits.h>
+#include <stdio.h>
+
+uint64_t interval_us(const timeval& before, const timeval& after) {
+    const int64_t us = (static_cast<int64_t>(after.tv_sec) - before.tv_sec) * 1000000 +
+                       (static_cast<int64_t>(after.tv_usec) - before.tv_usec);
+    return us < 0 ? 0 : static_cast<uint64_t>(us);
+}
+
+void count_delay(delay_stats* stats, uint64_t delay_us) {
+    if (delay_us > stats->max_delay_us) stats->max_delay_us = delay_us;
+
+    if (delay_us <= 20000) {
+        ++stats->count_le_20ms;
+    } else if (delay_us <= 30000) {
+        ++stats->count_20_30ms;
+    } else if (delay_us <= 40000) {
+        ++stats->count_30_40ms;
+    } else {
+        ++stats->count_gt_40ms;
+    }
+}
+
+delay_stats analyse_log(const run_params& params, const timing_log& log) {
+    uint32_t iterations = log.iterations_done < params.iter ? log.iterations_done : params.iter;
+    if (iterations > max_iterations) iterations = max_iterations;
+
+    delay_stats stats{};
+    for (uint32_t i = 0; i < iterations; ++i) {
+        count_delay(&stats, interval_us(log.entries[2 * i].time, log.entries[2 * i + 1].time));
+    }
+    return stats;
+}
+
+namespace {
+
+// The report prints milliseconds as an int; a delay too long for that (only a
+// damaged log could hold one) shows as the largest int, never as a negative.
+int milliseconds_for_report(uint64_t us) {
+    const uint64_t ms = us / 1000;
+    return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+void print_report(const timing_log& log, const delay_stats& stats) {
+    printf("total execution time is: %is\n"
+           "number of delays:\n"
+           "<20ms: %i\n"
+           "20..30ms: %i\n"
+           "30..40ms: %i\n"
+           ">40ms: %i\n"
+           "maximum delay: %ims\n",
+           static_cast<int>(log.run_end.tv_sec - log.run_start.tv_sec),
+           static_cast<int>(stats.count_le_20ms), static_cast<int>(stats.count_20_30ms),
+           static_cast<int>(stats.count_30_40ms), static_cast<int>(stats.count_gt_40ms),
+           milliseconds_for_report(stats.max_delay_us));
+}

@@ -1,0 +1,26 @@
+// Turns a filled timing log into delay statistics and prints the report.
+#ifndef REPORT_REPORT_H
+#define REPORT_REPORT_H
+
+#include <stdint.h>
+#include <sys/time.h>
+
+#include "report/delay_stats.h"
+#include "run/run_params.h"
+#include "sweep/timing_log.h"
+
+// Microseconds from `before` to `after`. A pair whose second reading is
+// earlier than its first cannot come from the monotonic clock; it counts as 0
+// rather than as a huge delay.
+uint64_t interval_us(const timeval& before, const timeval& after);
+
+// Adds one delay to the statistics.
+void count_delay(delay_stats* stats, uint64_t delay_us);
+
+// One pass over the iterations the sweep completed (at most params.iter).
+delay_stats analyse_log(const run_params& params, const timing_log& log);
+
+// Writes the seven lines of the report to standard output.
+void print_report(const timing_log& log, const delay_stats& stats);
+
+#endif

@@ -1,0 +1,72 @@
+#include "run/run.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+
+#include "plc/plc.h"
+#include "report/report.h"
+#include "run/usage.h"
+#include "sweep/sweep.h"
+
+namespace {
+
+// Static storage: neither on the stack nor on the heap, and reserved in full
+// before the sweep.
+timing_log the_log;
+
+// Deeper than anything the clock, pause and controller calls of the sweep use.
+constexpr size_t stack_to_touch = 64 * 1024;
+
+__attribute__((noinline)) void touch_stack() {
+    volatile unsigned char area[stack_to_touch];
+    for (size_t i = 0; i < sizeof area; i += 256) area[i] = 0;
+}
+
+}  // namespace
+
+void prepare_for_measuring(timing_log* log) {
+#ifndef PLC_DO_TEST_NO_MLOCK
+    // Without the privilege the run goes on unlocked; the operator still gets
+    // a measurement.
+    (void)mlockall(MCL_CURRENT | MCL_FUTURE);
+#endif
+    memset(log, 0, sizeof *log);
+    touch_stack();
+}
+
+void print_refusal_notice(const run_params& params, const timing_log& log) {
+    printf("output %u refused every write for %i s; run stopped after %u of %u iterations\n",
+           static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
+           static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
+           static_cast<unsigned>(params.iter));
+}
+
+int run_plc_do_test(int argc, const char* const* argv) {
+    run_params params;
+    switch (read_command_line(argc, argv, &params)) {
+        case command_line_verdict::show_usage:
+            print_usage();
+            return exit_refused_command_line;
+        case command_line_verdict::too_many_iterations:
+            print_iteration_limit();
+            return exit_refused_command_line;
+        case command_line_verdict::run:
+            break;
+    }
+
+    prepare_for_measuring(&the_log);
+    sweep_outputs(params, the_log);
+
+    if (the_log.stopped_on_refusal) print_refusal_notice(params, the_log);
+    print_report(the_log, analyse_log(params, the_log));
+    return the_log.stopped_on_refusal ? exit_write_never_accepted : exit_completed;
+}
+
+void safe_thread_loop() {
+    for (;;) {
+        plc_write_port_safe_value(42, 1);
+        putchar('*');
+        plc_wait_ms(20);
+    }
+}

@@ -1,0 +1,29 @@
+// The run sequence: command line, sweep, report, exit status.
+#ifndef RUN_RUN_H
+#define RUN_RUN_H
+
+#include "run/run_params.h"
+#include "sweep/timing_log.h"
+
+// Exit statuses. A completed run ends with 1, not 0; scripts rely on it.
+constexpr int exit_refused_command_line = -1;  // seen by the shell as 255
+constexpr int exit_completed = 1;
+constexpr int exit_write_never_accepted = 2;
+
+// Everything `main` does: returns the process's exit status.
+int run_plc_do_test(int argc, const char* const* argv);
+
+// Locks the process's memory (silently going on without the privilege) and
+// touches the log and the stack the sweep will use, so that no page fault
+// falls inside a measured window.
+void prepare_for_measuring(timing_log* log);
+
+// "output N refused every write for 10 s; run stopped after K of M iterations"
+void print_refusal_notice(const run_params& params, const timing_log& log);
+
+// A safe thread's body: keeps the safe value of output 42 at 1, showing a "*"
+// every 20 ms. The program starts no such thread; the routine is kept for
+// controllers whose outputs need one.
+[[noreturn]] void safe_thread_loop();
+
+#endif

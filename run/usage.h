@@ -1,0 +1,11 @@
+// The texts the program answers a refused command line with.
+#ifndef RUN_USAGE_H
+#define RUN_USAGE_H
+
+// The usage text, for a command line of fewer than four parameters.
+void print_usage();
+
+// The message for an iteration count above the limit.
+void print_iteration_limit();
+
+#endif

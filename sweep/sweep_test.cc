@@ -1,0 +1,186 @@
+#include "sweep/sweep.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sweep/sweep_loop.h"
+
+namespace {
+
+// A controller, clock and pause in one: time moves only when the sweep
+// pauses, and every call is written down in order.
+struct fake_io {
+    static int64_t now_us;
+    static std::string events;           // c: clock, s: safe value, w: write, p: pause
+    static std::vector<int32_t> ports;   // of every write attempt
+    static std::vector<int32_t> values;  // of every write attempt
+    static int refusals_per_write;       // before each write is accepted
+    static int refused_so_far;
+    static int32_t dead_port;  // every write to it is refused
+
+    static void reset() {
+        now_us = 5'000'000'000;  // well away from 0, with microseconds of its own
+        now_us += 123'456;
+        events.clear();
+        ports.clear();
+        values.clear();
+        refusals_per_write = 0;
+        refused_so_far = 0;
+        dead_port = -12345;
+    }
+    static int32_t write_port(int32_t port, int32_t value) {
+        events += 'w';
+        ports.push_back(port);
+        values.push_back(value);
+        if (port == dead_port) return -1;
+        if (refused_so_far < refusals_per_write) {
+            ++refused_so_far;
+            return -1;
+        }
+        refused_so_far = 0;
+        return 0;
+    }
+    static void write_safe_value(int32_t port, int32_t value) {
+        events += 's';
+        ports.push_back(port);
+        values.push_back(value);
+    }
+    static void read_clock(timespec* now) {
+        events += 'c';
+        now->tv_sec = static_cast<time_t>(now_us / 1000000);
+        now->tv_nsec = static_cast<long>(now_us % 1000000 * 1000);
+    }
+    static void pause_us(uint32_t us) {
+        events += 'p';
+        now_us += us;
+    }
+};
+
+int64_t fake_io::now_us;
+std::string fake_io::events;
+std::vector<int32_t> fake_io::ports;
+std::vector<int32_t> fake_io::values;
+int fake_io::refusals_per_write;
+int fake_io::refused_so_far;
+int32_t fake_io::dead_port;
+
+timing_log the_log;
+
+// Runs the sweep against the fake, on a log whose every byte is 0xAB before.
+void sweep(uint32_t iter, uint32_t delay, uint32_t first, uint32_t last) {
+    memset(&the_log, 0xAB, sizeof the_log);
+    sweep_outputs_through<fake_io>(run_params{iter, delay, first, last, 0}, the_log);
+}
+
+int64_t microseconds(const timeval& t) { return int64_t{t.tv_sec} * 1000000 + t.tv_usec; }
+
+TEST(CycleLength, IsOddAndLeavesTheLastOutOfAnEvenRange) {
+    struct {
+        uint32_t first, last, expected;
+    } cases[] = {
+        {25, 35, 11},         {25, 34, 9},           {42, 60, 19},           {5, 5, 1},
+        {5, 6, 1},            {6, 5, 4294967295u},   {7, 5, 4294967295u},    {0, 4294967295u, 4294967295u},
+        {4294967295u, 0, 1},  {4294967290u, 2, 9},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cycle_length(c.first, c.last), c.expected) << c.first << ".." << c.last;
+    }
+}
+
+TEST(Sweep, WritesTheOutputsInTurnWithAlternatingValues) {
+    struct {
+        uint32_t iter, first, last;
+        std::vector<int32_t> ports;  // the safe value's port, then every write's
+    } cases[] = {
+        {12, 25, 35, {25, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 25}},
+        {11, 25, 34, {25, 25, 26, 27, 28, 29, 30, 31, 32, 33, 25, 26}},
+        {4, 5, 5, {5, 5, 5, 5, 5}},
+        {3, 5, 6, {5, 5, 5, 5}},
+        {4, 6, 5, {6, 6, 7, 8, 9}},
+        {3, 4294967295u, 1, {-1, -1, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        fake_io::reset();
+        sweep(c.iter, 1000, c.first, c.last);
+        EXPECT_EQ(fake_io::ports, c.ports) << c.first << ".." << c.last;
+        ASSERT_EQ(fake_io::values.size(), c.iter + 1);
+        EXPECT_EQ(fake_io::values[0], 1) << "safe value";
+        for (uint32_t i = 0; i < c.iter; ++i) EXPECT_EQ(fake_io::values[i + 1], int32_t(i % 2));
+        EXPECT_EQ(the_log.iterations_done, c.iter);
+        EXPECT_FALSE(the_log.stopped_on_refusal);
+    }
+}
+
+TEST(Sweep, OnlyTheWritesAndPausesFallInsideEachWindow) {
+    fake_io::reset();
+    fake_io::refusals_per_write = 2;
+    sweep(2, 7000, 25, 35);
+
+    // Opening reading, safe value; per iteration a reading, three attempts each
+    // followed by a pause (a refused one also by the check of how long it has
+    // been refused), a reading; closing reading.
+    EXPECT_EQ(fake_io::events, "cs" "cwpcwpcwpc" "cwpcwpcwpc" "c");
+    for (uint32_t i = 0; i < 2; ++i) {
+        const timing_entry& before = the_log.entries[2 * i];
+        const timing_entry& after = the_log.entries[2 * i + 1];
+        EXPECT_EQ(before.mark, mark_before_write);
+        EXPECT_EQ(after.mark, mark_after_pause);
+        EXPECT_EQ(microseconds(after.time) - microseconds(before.time), 3 * 7000);
+    }
+    EXPECT_EQ(microseconds(the_log.run_start), 5'000'123'456);
+    EXPECT_EQ(microseconds(the_log.run_end), 5'000'123'456 + 6 * 7000);
+}
+
+TEST(Sweep, AcceptedWritesReadTheClockOnlyAtTheWindowEdges) {
+    fake_io::reset();
+    sweep(5, 0, 25, 35);
+    EXPECT_EQ(fake_io::events, "cs" "cwpc" "cwpc" "cwpc" "cwpc" "cwpc" "c");
+}
+
+TEST(Sweep, NoIterationsStillSetsTheSafeValueAndTouchesNoEntry) {
+    fake_io::reset();
+    sweep(0, 1000, 25, 35);
+    EXPECT_EQ(fake_io::events, "csc");
+    EXPECT_EQ(fake_io::ports, std::vector<int32_t>{25});
+    EXPECT_EQ(the_log.iterations_done, 0u);
+    EXPECT_EQ(the_log.entries[0].mark, 0xAB);
+}
+
+TEST(Sweep, FillsOnlyTheEntriesOfItsIterations) {
+    fake_io::reset();
+    sweep(3, 1000, 25, 35);
+    EXPECT_EQ(the_log.entries[5].mark, mark_after_pause);
+    EXPECT_EQ(the_log.entries[6].mark, 0xAB);
+}
+
+TEST(Sweep, StopsOnAWriteRefusedForTenSeconds) {
+    struct {
+        uint32_t delay;
+        size_t attempts_on_dead_port;
+    } cases[] = {
+        {1000, 10000},    // refused until 10 s have passed since the first attempt
+        {3000000, 4},     // 3 s pauses: 3, 6, 9, 12 s
+        {10000000, 1},    // the first pause alone reaches the limit
+        {0xffffffff, 1},
+    };
+    for (const auto& c : cases) {
+        fake_io::reset();
+        fake_io::dead_port = 31;
+        sweep(30, c.delay, 25, 35);
+        EXPECT_TRUE(the_log.stopped_on_refusal);
+        EXPECT_EQ(the_log.refused_port, 31);
+        EXPECT_EQ(the_log.iterations_done, 6u);
+        size_t attempts = 0;
+        for (int32_t port : fake_io::ports) attempts += port == 31;
+        EXPECT_EQ(attempts, c.attempts_on_dead_port) << "delay " << c.delay;
+        EXPECT_EQ(fake_io::events.back(), 'c') << "run_end is read after a stop";
+        EXPECT_EQ(the_log.entries[11].mark, mark_after_pause);
+        EXPECT_EQ(the_log.entries[13].mark, 0xAB) << "the stopped iteration has no second reading";
+    }
+}
+
+}  // namespace

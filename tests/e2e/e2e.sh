@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# End-to-end cases: runs the built plc_do_test against the stand-in controller
+# library and checks its standard output byte for byte, its exit status, that
+# it writes nothing to standard error, and the calls the stand-in received.
+#
+#   e2e.sh CASE PROGRAM [RUNNER...]
+#
+# RUNNER, when given, is the command the program runs under (qemu-arm -L ...,
+# valgrind ...). The stand-in is found through LD_LIBRARY_PATH, set by the
+# caller.
+set -u
+
+case_name=$1
+program=$2
+shift 2
+runner=("$@")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL [$case_name]: $*"
+    for f in stdout stderr trace; do
+        [ -f "$work/$f" ] && { echo "--- $f:"; head -c 2000 "$work/$f" | cat -A | head -n 40; }
+    done
+    exit 1
+}
+
+# run_program [NAME=VALUE...] -- ARG...
+run_program() {
+    local vars=()
+    while [ "$1" != "--" ]; do vars+=("$1"); shift; done
+    shift
+    local started=$SECONDS
+    env PLCSIM_TRACE="$work/trace" "${vars[@]}" "${runner[@]}" "$program" "$@" \
+        >"$work/stdout" 2>"$work/stderr" </dev/null
+    status=$?
+    elapsed=$((SECONDS - started))
+    [ -s "$work/stderr" ] && fail "standard error is not empty"
+    return 0
+}
+
+expect_status() {
+    [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
+}
+
+# The whole of standard output equals the bytes printf makes of the arguments.
+expect_stdout() {
+    printf "$@" >"$work/expected"
+    cmp -s "$work/stdout" "$work/expected" || {
+        echo "expected:"; cat -A "$work/expected"
+        fail "standard output differs"
+    }
+}
+
+expect_trace() {
+    printf "$@" >"$work/expected_trace"
+    cmp -s "$work/trace" "$work/expected_trace" || {
+        echo "expected trace:"; head -n 40 "$work/expected_trace"
+        fail "trace differs"
+    }
+}
+
+expect_empty_trace() {
+    [ -f "$work/trace" ] || fail "no trace was written"
+    [ -s "$work/trace" ] && fail "the controller was called"
+    return 0
+}
+
+usage_text=' params: iter,delay,start_DO_numer,end_DO_number,safe_thread \n\r  iter = 10..10000(max) \n\r   delay = delay in mks \n\r   start_DO_number = first num of digital output (for 100=25, for 110=42) \n\r   end_DO_number = last num of digital output (for 100=35, for 110=60) \n\r   use_safe_thread = N - use safe thread (write to N), 0 -not use safe thread \n\r '
+limit_text="number of iterations can't exceed 10000\n"
+
+# Reads the seven report lines that end standard output (after `skip` leading
+# lines) into total, le20, le30, le40, gt40 and max_ms, and checks their bytes.
+read_report() {
+    local skip=${1:-0}
+    local n=$'\n'
+    local pattern="^total execution time is: ([0-9]+)s${n}number of delays:${n}<20ms: ([0-9]+)${n}"
+    pattern+="20[.][.]30ms: ([0-9]+)${n}30[.][.]40ms: ([0-9]+)${n}>40ms: ([0-9]+)${n}maximum delay: ([0-9]+)ms$"
+    local report
+    report=$(tail -n +$((skip + 1)) "$work/stdout"; echo x)
+    report=${report%x}
+    [[ $report == *$'\n' ]] || fail "report does not end with a line feed"
+    [[ ${report%$'\n'} =~ $pattern ]] || fail "report lines are not as expected"
+    total=${BASH_REMATCH[1]} le20=${BASH_REMATCH[2]} le30=${BASH_REMATCH[3]}
+    le40=${BASH_REMATCH[4]} gt40=${BASH_REMATCH[5]} max_ms=${BASH_REMATCH[6]}
+}
+
+expect_counts_sum() {
+    local sum=$((le20 + le30 + le40 + gt40))
+    [ "$sum" -eq "$1" ] || fail "the four counts add up to $sum, expected $1"
+}
+
+# Trace lines of a sweep whose writes are all accepted at the first attempt:
+# iterations first output, cycle length.
+accepted_writes() {
+    local iterations=$1 first=$2 cycle=$3 refusals=${4:-0} i r
+    for ((i = 0; i < iterations; i++)); do
+        for ((r = 0; r < refusals; r++)); do
+            printf 'write %d %d -1\n' $((first + i % cycle)) $((i % 2))
+        done
+        printf 'write %d %d 0\n' $((first + i % cycle)) $((i % 2))
+    done
+}
+
+case "$case_name" in
+usage)
+    for args in "" "1" "1 2" "1 2 3"; do
+        # shellcheck disable=SC2086
+        run_program -- $args
+        expect_status 255
+        expect_stdout "$usage_text"
+        expect_empty_trace
+    done
+    ;;
+iteration_limit)
+    for iter in 10001 -1 4294967296 -4294967296 0x2711; do
+        run_program -- "$iter" 0 25 35 0
+        expect_status 255
+        expect_stdout "$limit_text"
+        expect_empty_trace
+    done
+    ;;
+no_iterations)
+    # iter 0, or no digits at all: a report of nothing, the safe value still set.
+    for iter in 0 abc; do
+        run_program -- "$iter" 0 25 35 0
+        expect_status 1
+        read_report
+        expect_counts_sum 0
+        [ "$max_ms" -eq 0 ] || fail "maximum delay $max_ms ms with no iterations"
+        [ "$total" -le 1 ] || fail "total time $total s for no iterations"
+        expect_trace 'safe_value 25 1\n'
+    done
+    ;;
+sweep_order)
+    # 25..34 is an even number of outputs: the cycle is 25..33 and 34 is never written.
+    run_program -- 12 0 25 34 0
+    expect_status 1
+    read_report
+    expect_counts_sum 12
+    expect_trace 'safe_value 25 1\n%s' "$(accepted_writes 12 25 9)"$'\n'
+    # Exactly four parameters run the same sweep; a sixth and later are not read.
+    for extra in "" "0 junk more"; do
+        # shellcheck disable=SC2086
+        run_program -- 12 0 25 34 $extra
+        expect_status 1
+        expect_trace 'safe_value 25 1\n%s' "$(accepted_writes 12 25 9)"$'\n'
+    done
+    ;;
+refused_then_accepted)
+    run_program PLCSIM_REFUSE=2 -- 12 0 25 34 0
+    expect_status 1
+    read_report
+    expect_counts_sum 12
+    expect_trace 'safe_value 25 1\n%s' "$(accepted_writes 12 25 9 2)"$'\n'
+    ;;
+full_log)
+    # 0x2710 is 10000, the largest count the log holds.
+    run_program -- 0x2710 0 7 7 0
+    expect_status 1
+    read_report
+    expect_counts_sum 10000
+    [ "$(wc -l <"$work/trace")" -eq 10001 ] || fail "expected 10001 calls"
+    ;;
+long_delay)
+    # One window of 2.5 s crosses two or three second boundaries.
+    run_program -- 1 2500000 25 35 0
+    expect_status 1
+    read_report
+    expect_counts_sum 1
+    [ "$gt40" -eq 1 ] || fail "2.5 s delay not counted above 40 ms"
+    { [ "$max_ms" -ge 2500 ] && [ "$max_ms" -lt 2700 ]; } || fail "maximum delay $max_ms ms, expected 2500"
+    { [ "$total" -ge 2 ] && [ "$total" -le 3 ]; } || fail "total time $total s"
+    ;;
+write_never_accepted)
+    # Output 31 does not exist: its write is refused until the run gives up.
+    run_program PLCSIM_OUTPUTS=25-30 -- 30 1000 25 35 0
+    expect_status 2
+    head -n 1 "$work/stdout" >"$work/first_line"
+    printf 'output 31 refused every write for 10 s; run stopped after 6 of 30 iterations\n' \
+        | cmp -s - "$work/first_line" || fail "first line is not the refusal notice"
+    read_report 1
+    expect_counts_sum 6
+    [ "$(wc -l <"$work/stdout")" -eq 8 ] || fail "expected the notice and seven report lines"
+    { [ "$elapsed" -ge 9 ] && [ "$elapsed" -le 30 ]; } || fail "run took $elapsed s, expected about 10"
+    [ "$(grep -c '^write 31 0 -1$' "$work/trace")" -ge 2 ] || fail "output 31 was not retried"
+    grep -q '^write 32 ' "$work/trace" && fail "the sweep went on past output 31"
+    ;;
+malformed_setting)
+    # The stand-in refuses a malformed setting before the program runs.
+    for setting in PLCSIM_REFUSE=x PLCSIM_OUTPUTS=30-25 PLCSIM_WRITE_US=-1 PLCSIM_OUTPUTS=25; do
+        env "$setting" "${runner[@]}" "$program" 1 0 25 35 0 >"$work/stdout" 2>"$work/stderr" </dev/null
+        status=$?
+        expect_status 3
+        grep -q "${setting%%=*}" "$work/stderr" || fail "$setting: the variable is not named"
+        [ -s "$work/stdout" ] && fail "$setting: the program ran"
+    done
+    ;;
+*)
+    echo "unknown case $case_name"
+    exit 2
+    ;;
+esac
+echo "PASS [$case_name]"
