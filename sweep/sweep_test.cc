@@ -9,6 +9,11 @@
 
 #include "sweep/sweep_loop.h"
 
+#if defined(__arm__)
+// The controller's ABI: seconds and microseconds of a reading are 32-bit.
+static_assert(sizeof(time_t) == 4 && sizeof(timeval{}.tv_usec) == 4, "32-bit time_t on the target");
+#endif
+
 namespace {
 
 // A controller, clock and pause in one: time moves only when the sweep
