@@ -21,8 +21,20 @@ inline timeval timeval_of(const timespec& t) {
 }
 
 inline int64_t microseconds_between(const timespec& from, const timespec& to) {
-    return (static_cast<int64_t>(to.tv_sec) - from.tv_sec) * 1000000 +
-           (static_cast<int64_t>(to.tv_nsec) - from.tv_nsec) / 1000;
+    // The nanoseconds differ by less than a second: 32-bit arithmetic is
+    // enough for them, and spares a 32-bit target a 64-bit division.
+    const int32_t nanoseconds = static_cast<int32_t>(to.tv_nsec - from.tv_nsec);
+    return (static_cast<int64_t>(to.tv_sec) - from.tv_sec) * 1000000 + nanoseconds / 1000;
+}
+
+// Whether a write refused since `first_attempt` has been refused for too
+// long. Out of line and cold: it runs only after a refusal, and keeping it
+// out of the loop leaves the loop's registers to the loop.
+template <class Io>
+__attribute__((noinline, cold)) bool refused_for_too_long(const timespec& first_attempt) {
+    timespec now;
+    Io::read_clock(&now);
+    return microseconds_between(first_attempt, now) >= refusal_limit_us;
 }
 
 // Writes until the controller accepts, pausing after every attempt. Gives up,
@@ -35,10 +47,25 @@ inline bool write_until_accepted(int32_t port, int32_t value, uint32_t delay,
         const int32_t result = Io::write_port(port, value);
         Io::pause_us(delay);
         if (result >= 0) return true;
-        timespec now;
-        Io::read_clock(&now);
-        if (microseconds_between(first_attempt, now) >= refusal_limit_us) return false;
+        if (refused_for_too_long<Io>(first_attempt)) return false;
     }
+}
+
+// One iteration, from the reading before its write to the reading after its
+// last pause. Returns false, leaving the second entry alone, when the write
+// was never accepted.
+template <class Io>
+inline bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint32_t delay) {
+    timespec before;
+    timespec after;
+    pair[0].mark = mark_before_write;
+    Io::read_clock(&before);
+    if (!write_until_accepted<Io>(port, value, delay, before)) return false;
+    pair[1].mark = mark_after_pause;
+    Io::read_clock(&after);
+    pair[0].time = timeval_of(before);
+    pair[1].time = timeval_of(after);
+    return true;
 }
 
 template <class Io>
@@ -56,35 +83,30 @@ void sweep_outputs_through(const run_params& params, timing_log& log) {
     Io::write_safe_value(static_cast<int32_t>(first), 1);
 
     const uint32_t iterations = params.iter < max_iterations ? params.iter : max_iterations;
-    const uint32_t cycle = cycle_length(first, params.end_DO_number);
-    // The port's offset in the cycle is carried from one iteration to the next
-    // instead of divided out, so that working it out costs next to nothing and
-    // happens before the iteration's first reading.
-    uint32_t offset = 0;
-    timing_entry* entry = log.entries;
-    uint32_t i = 0;
-    for (; i < iterations; ++i, entry += 2) {
-        const int32_t port = static_cast<int32_t>(first + offset);
-        const int32_t value = static_cast<int32_t>(i & 1u);
-        timespec before;
-        timespec after;
-
-        // The measured window runs from the first reading to the second.
-        entry[0].mark = mark_before_write;
-        Io::read_clock(&before);
-        if (!write_until_accepted<Io>(port, value, delay, before)) {
-            log.stopped_on_refusal = true;
-            log.refused_port = port;
-            break;
-        }
-        entry[1].mark = mark_after_pause;
-        Io::read_clock(&after);
-
-        entry[0].time = timeval_of(before);
-        entry[1].time = timeval_of(after);
-        if (++offset == cycle) offset = 0;
+    // The port is carried from one iteration to the next and set back to the
+    // first output where the cycle ends (arithmetic modulo 2^32), instead of
+    // divided out of the iteration number. The loop is unrolled by two so
+    // that the value written is a constant: together this keeps the loop's
+    // state in registers and its cost, inside the windows and between them,
+    // next to nothing.
+    const uint32_t past_cycle = first + cycle_length(first, params.end_DO_number);
+    uint32_t port = first;
+    timing_entry* pair = log.entries;
+    timing_entry* const end = log.entries + 2 * iterations;
+    while (pair != end) {
+        if (!time_one_write<Io>(pair, static_cast<int32_t>(port), 0, delay)) break;
+        pair += 2;
+        if (++port == past_cycle) port = first;
+        if (pair == end) break;
+        if (!time_one_write<Io>(pair, static_cast<int32_t>(port), 1, delay)) break;
+        pair += 2;
+        if (++port == past_cycle) port = first;
     }
-    log.iterations_done = i;
+    log.iterations_done = static_cast<uint32_t>((pair - log.entries) / 2);
+    if (pair != end) {
+        log.stopped_on_refusal = true;
+        log.refused_port = static_cast<int32_t>(port);
+    }
 
     Io::read_clock(&reading);
     log.run_end = timeval_of(reading);
