@@ -1,0 +1,80 @@
+// Fuzzes the command-line phase of a run: conversion of the parameters and
+// the usage and limit decisions, never the sweep. Checks that every value
+// converts as a 32-bit strtoul(text, NULL, 0) does, that the decision follows
+// from the argument count and the iteration count, and that a refused
+// command line never reaches the controller.
+//
+// Input: the first byte, modulo 8, is the number of texts after the program
+// name (0 to 7); the rest is split into them at NUL bytes, missing ones
+// empty.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "plcsim/plcsim.h"
+#include "run/run.h"
+#include "run/run_params.h"
+#include "tests/support/reference_conversion.h"
+
+namespace {
+
+constexpr size_t max_texts = 7;
+
+[[noreturn]] void broken(const char* what, const char* text) {
+    fprintf(stderr, "command_line_fuzz: %s [%s]\n", what, text);
+    abort();
+}
+
+void expect_converted(uint32_t value, const char* text) {
+    if (value != reference_conversion(text)) broken("converted differently from strtoul", text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The usage text and the limit message go nowhere.
+    if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const size_t count = data[0] % (max_texts + 1);
+    std::string texts[max_texts];
+    size_t t = 0;
+    for (size_t i = 1; i < size && t < count; ++i) {
+        if (data[i] == 0) {
+            ++t;
+        } else {
+            texts[t] += static_cast<char>(data[i]);
+        }
+    }
+
+    const char* argv[max_texts + 2] = {"plc_do_test"};
+    for (size_t i = 0; i < count; ++i) argv[i + 1] = texts[i].c_str();
+    const int argc = static_cast<int>(count + 1);
+
+    run_params params;
+    const command_line_verdict verdict = read_command_line(argc, argv, &params);
+    if (argc <= 4) {
+        if (verdict != command_line_verdict::show_usage) broken("short command line not refused", "");
+    } else {
+        expect_converted(params.iter, argv[1]);
+        expect_converted(params.delay, argv[2]);
+        expect_converted(params.start_DO_number, argv[3]);
+        expect_converted(params.end_DO_number, argv[4]);
+        expect_converted(params.use_safe_thread, argc > 5 ? argv[5] : "");
+        const bool too_many = params.iter > max_iterations;
+        if (too_many != (verdict == command_line_verdict::too_many_iterations)) {
+            broken("wrong decision on the iteration count", argv[1]);
+        }
+    }
+
+    if (verdict != command_line_verdict::run) {
+        plcsim::reset();
+        if (run_plc_do_test(argc, argv) != exit_refused_command_line) broken("refused run not ended with -1", "");
+        if (plcsim::call_count() != 0) broken("a refused command line reached the controller", "");
+    }
+    return 0;
+}
