@@ -29,31 +29,6 @@ outcome run(std::vector<const char*> args) {
     return {status, testing::internal::GetCapturedStdout()};
 }
 
-const char usage_text[] =
-    " params: iter,delay,start_DO_numer,end_DO_number,safe_thread \n\r  iter = 10..10000(max) \n\r "
-    "  delay = delay in mks \n\r "
-    "  start_DO_number = first num of digital output (for 100=25, for 110=42) \n\r "
-    "  end_DO_number = last num of digital output (for 100=35, for 110=60) \n\r "
-    "  use_safe_thread = N - use safe thread (write to N), 0 -not use safe thread \n\r ";
-
-TEST(Run, RefusedCommandLinesNeverReachTheController) {
-    struct {
-        std::vector<const char*> args;
-        const char* out;
-    } cases[] = {
-        {{}, usage_text},
-        {{"1000", "20000", "25"}, usage_text},
-        {{"10001", "20000", "25", "35", "0"}, "number of iterations can't exceed 10000\n"},
-        {{"-1", "20000", "25", "35"}, "number of iterations can't exceed 10000\n"},
-    };
-    for (const auto& c : cases) {
-        const outcome o = run(c.args);
-        EXPECT_EQ(o.status, exit_refused_command_line);
-        EXPECT_EQ(o.out, c.out);
-        EXPECT_EQ(plcsim::call_count(), 0u);
-    }
-}
-
 TEST(Run, ACompletedRunReportsAndEndsWithOne) {
     const outcome o = run({"3", "0", "25", "35", "0"});
     EXPECT_EQ(o.status, exit_completed);
