@@ -48,7 +48,7 @@ endfunction()
 
 add_e2e_tests(e2e
   CASES usage iteration_limit no_iterations sweep_order refused_then_accepted full_log
-        long_delay write_never_accepted malformed_setting
+        long_delay slow_writes write_never_accepted malformed_setting
   RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
 
 find_program(VALGRIND_PROGRAM valgrind)

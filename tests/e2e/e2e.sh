@@ -173,6 +173,15 @@ long_delay)
     { [ "$max_ms" -ge 2500 ] && [ "$max_ms" -lt 2700 ]; } || fail "maximum delay $max_ms ms, expected 2500"
     { [ "$total" -ge 2 ] && [ "$total" -le 3 ]; } || fail "total time $total s"
     ;;
+slow_writes)
+    # Time the controller takes for a write falls inside the window.
+    run_program PLCSIM_WRITE_US=25000 -- 3 0 25 35 0
+    expect_status 1
+    read_report
+    expect_counts_sum 3
+    [ "$le20" -eq 0 ] || fail "a 25 ms write counted under 20 ms"
+    [ "$max_ms" -ge 25 ] || fail "maximum delay $max_ms ms, expected at least 25"
+    ;;
 write_never_accepted)
     # Output 31 does not exist: its write is refused until the run gives up.
     run_program PLCSIM_OUTPUTS=25-30 -- 30 1000 25 35 0
