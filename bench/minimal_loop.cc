@@ -11,22 +11,13 @@
 #include <unistd.h>
 
 #include "plc/plc.h"
+#include "sweep/sweep_loop.h"
 
 constexpr uint32_t capacity = 10000;
 
 // Visible outside this file, so that the compiler keeps every store to it.
+// Readings are converted as the sweep converts them (timeval_of).
 timeval minimal_loop_readings[2 * capacity];
-
-namespace {
-
-timeval timeval_of(const timespec& t) {
-    timeval tv;
-    tv.tv_sec = t.tv_sec;
-    tv.tv_usec = static_cast<decltype(tv.tv_usec)>(t.tv_nsec / 1000);
-    return tv;
-}
-
-}  // namespace
 
 // Not inlined and not static: the benchmark finds it by name.
 __attribute__((noinline)) void minimal_loop(uint32_t iterations, uint32_t delay) {
