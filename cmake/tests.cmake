@@ -30,6 +30,15 @@ set(sanitizer_environment
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=99"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=98")
 
+# A test that stands for a suite this build cannot run: it says why and how
+# to run it, and counts as skipped; in CI (CI=true) it fails instead.
+function(add_skipped_test name reason)
+  message(STATUS "${name}: skipped: ${reason}")
+  add_test(NAME ${name}
+           COMMAND bash -c "echo \"SKIPPED: $1\"; [ \"$CI\" = true ] && exit 1; exit 77" -- "${reason}")
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()
+
 # RUNNER words put before the program: the emulator of a cross build.
 function(add_e2e_tests prefix)
   cmake_parse_arguments(e2e "" "" "CASES;RUNNER" ${ARGN})
@@ -46,21 +55,48 @@ function(add_e2e_tests prefix)
   endforeach()
 endfunction()
 
-add_e2e_tests(e2e
-  CASES usage iteration_limit no_iterations sweep_order refused_then_accepted full_log
-        long_delay slow_writes write_never_accepted malformed_setting
-  RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+set(e2e_cases
+  usage iteration_limit no_iterations sweep_order refused_then_accepted full_log
+  long_delay slow_writes write_never_accepted lost_report foreign_library malformed_setting)
+add_e2e_tests(e2e CASES ${e2e_cases} RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
 
-find_program(VALGRIND_PROGRAM valgrind)
-if(VALGRIND_PROGRAM AND NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
-  add_e2e_tests(memcheck
-    CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted
-    RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
-           --errors-for-leak-kinds=definite)
+if(CMAKE_CROSSCOMPILING)
+  # The same runs on an older C library than the one the build links against.
+  set(PLC_OLD_LIBC_ROOT "" CACHE PATH
+      "A root holding an older C library of the target (tools/fetch-old-libc) for the e2e tests")
+  if(PLC_OLD_LIBC_ROOT)
+    add_e2e_tests(old_libc CASES ${e2e_cases}
+      RUNNER ${PLC_QEMU} -cpu ${PLC_QEMU_CPU} -L ${PLC_OLD_LIBC_ROOT})
+  else()
+    add_skipped_test(old_libc.e2e
+      "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOT=DIR")
+  endif()
+endif()
+
+if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
+  find_program(VALGRIND_PROGRAM valgrind)
+  if(VALGRIND_PROGRAM)
+    add_e2e_tests(memcheck
+      CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted
+      RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
+             --errors-for-leak-kinds=definite)
+  else()
+    add_skipped_test(memcheck.e2e "valgrind is not installed (apt-get install valgrind)")
+  endif()
 endif()
 
 if(NOT PLC_DO_TEST_SANITIZE)
-  add_test(NAME build.needed_libraries
+  set(expected_needed libc.so.6,libplc.so)
+  set(controller_checks)
+  if(CMAKE_CROSSCOMPILING)
+    set(expected_needed ${expected_needed},librt.so.1)
+    set(controller_checks -DINTERPRETER=${PLC_INTERPRETER} -DOLD_LOADERS=ON)
+    add_test(NAME build.oldest_libc
+             COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} -DBINARY=$<TARGET_FILE:plc_do_test>
+                     -DFLOOR=GLIBC_2.4 -P ${PROJECT_SOURCE_DIR}/cmake/oldest_libc.cmake)
+  endif()
+  add_test(NAME build.fit_to_copy
            COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} -DBINARY=$<TARGET_FILE:plc_do_test>
-                   -P ${PROJECT_SOURCE_DIR}/tests/build/check_needed.cmake)
+                   -DNEEDED=${expected_needed} ${controller_checks}
+                   -P ${PROJECT_SOURCE_DIR}/tests/build/check_binary.cmake)
 endif()

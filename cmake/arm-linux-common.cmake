@@ -1,0 +1,42 @@
+# What both controller toolchain files share: Linux on 32-bit ARM (EABI) with
+# the GNU C library, built by a cross compiler and tested under qemu-user.
+# The including file sets, before including this one:
+#   plc_default_prefix       Debian's cross compiler prefix for the ABI
+#   plc_default_cpu          the CPU qemu-arm emulates for the tests
+#   PLC_INTERPRETER          the program interpreter binaries of the ABI name
+#   PLC_ABI_NAME             armel or armhf, as Debian names the ABI
+#
+# PLC_CROSS_PREFIX and PLC_SYSROOT point the build at a controller maker's
+# SDK instead of Debian's cross compiler; PLC_QEMU and PLC_QEMU_CPU choose the
+# emulator. time_t stays the platform's own 32 bits: that is the controller's
+# ABI.
+
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(PLC_CROSS_PREFIX "${plc_default_prefix}" CACHE STRING
+    "Prefix of the cross compilers, a path included if they are not on PATH")
+set(PLC_SYSROOT "" CACHE PATH
+    "The target's root file system (an SDK's sysroot); empty: Debian's /usr/${plc_default_prefix}")
+set(PLC_QEMU "qemu-arm" CACHE STRING "The user-mode emulator that runs target programs")
+set(PLC_QEMU_CPU "${plc_default_cpu}" CACHE STRING
+    "The CPU the emulator runs target programs on; an instruction it lacks fails the test")
+
+set(CMAKE_C_COMPILER "${PLC_CROSS_PREFIX}gcc")
+set(CMAKE_CXX_COMPILER "${PLC_CROSS_PREFIX}g++")
+
+if(PLC_SYSROOT)
+  set(CMAKE_SYSROOT "${PLC_SYSROOT}")
+  set(PLC_TARGET_ROOT "${PLC_SYSROOT}")
+else()
+  string(REGEX REPLACE "-$" "" plc_triplet "${plc_default_prefix}")
+  set(PLC_TARGET_ROOT "/usr/${plc_triplet}")
+endif()
+
+set(CMAKE_FIND_ROOT_PATH "${PLC_TARGET_ROOT}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR "${PLC_QEMU};-cpu;${PLC_QEMU_CPU};-L;${PLC_TARGET_ROOT}")

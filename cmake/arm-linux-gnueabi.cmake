@@ -1,0 +1,11 @@
+# Cross build for an ARMv5TE controller (ARM926EJ-S class) with the
+# soft-float EABI (armel): Debian's g++-arm-linux-gnueabi by default, tests
+# under qemu-arm on an ARM926.
+#
+#   cmake -S . -B build-armel -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabi.cmake
+#   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabi- -DPLC_SYSROOT=/opt/sdk/sysroot
+set(plc_default_prefix "arm-linux-gnueabi-")
+set(plc_default_cpu "arm926")
+set(PLC_INTERPRETER "/lib/ld-linux.so.3")
+set(PLC_ABI_NAME "armel")
+include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

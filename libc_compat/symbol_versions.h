@@ -1,0 +1,12 @@
+// Included ahead of every source of a controller build (-include), so that
+// each reference to these C library calls asks for the version that every
+// ARM EABI GNU C library has, GLIBC_2.4, instead of the newest one of the C
+// library the binary was linked against. The calls are the same; only the
+// version tag the loader checks differs, so nothing is added to any call.
+#ifndef LIBC_COMPAT_SYMBOL_VERSIONS_H
+#define LIBC_COMPAT_SYMBOL_VERSIONS_H
+
+// In libc.so.6 from 2.17 on, in librt.so.1 before: the program needs both.
+__asm__(".symver clock_gettime,clock_gettime@GLIBC_2.4");
+
+#endif
