@@ -1,3 +1,6 @@
 #include "run/run.h"
 
+// Which release and target a copied binary is, for `strings`; never printed.
+__attribute__((used)) static const char build_identity[] = PLC_DO_TEST_IDENTITY;
+
 int main(int argc, char** argv) { return run_plc_do_test(argc, argv); }

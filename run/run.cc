@@ -1,11 +1,11 @@
 #include "run/run.h"
 
 #include <stdio.h>
-#include <string.h>
 #include <sys/mman.h>
 
 #include "plc/plc.h"
 #include "report/report.h"
+#include "run/measure.h"
 #include "run/usage.h"
 #include "sweep/sweep.h"
 
@@ -18,21 +18,25 @@ timing_log the_log;
 // Deeper than anything the clock, pause and controller calls of the sweep use.
 constexpr size_t stack_to_touch = 64 * 1024;
 
-__attribute__((noinline)) void touch_stack() {
-    volatile unsigned char area[stack_to_touch];
-    for (size_t i = 0; i < sizeof area; i += 256) area[i] = 0;
-}
+struct controller_calls {
+    static void lock_memory() {
+#ifndef PLC_DO_TEST_NO_MLOCK
+        // Without the privilege the run goes on unlocked; the operator still
+        // gets a measurement.
+        (void)mlockall(MCL_CURRENT | MCL_FUTURE);
+#endif
+    }
+    static void sweep(const run_params& params, timing_log& log) { sweep_outputs(params, log); }
+};
+
+// Whether everything written to standard output so far has reached it.
+bool output_delivered() { return fflush(stdout) == 0 && !ferror(stdout); }
 
 }  // namespace
 
-void prepare_for_measuring(timing_log* log) {
-#ifndef PLC_DO_TEST_NO_MLOCK
-    // Without the privilege the run goes on unlocked; the operator still gets
-    // a measurement.
-    (void)mlockall(MCL_CURRENT | MCL_FUTURE);
-#endif
-    memset(log, 0, sizeof *log);
-    touch_stack();
+__attribute__((noinline)) void touch_stack() {
+    volatile unsigned char area[stack_to_touch];
+    for (size_t i = 0; i < sizeof area; i += 256) area[i] = 0;
 }
 
 void print_refusal_notice(const run_params& params, const timing_log& log) {
@@ -55,11 +59,12 @@ int run_plc_do_test(int argc, const char* const* argv) {
             break;
     }
 
-    prepare_for_measuring(&the_log);
-    sweep_outputs(params, the_log);
+    measure<controller_calls>(params, &the_log);
 
     if (the_log.stopped_on_refusal) print_refusal_notice(params, the_log);
     print_report(the_log, analyse_log(params, the_log));
+    // A report nobody received is no completed run.
+    if (!output_delivered()) return exit_output_lost;
     return the_log.stopped_on_refusal ? exit_write_never_accepted : exit_completed;
 }
 

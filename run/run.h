@@ -9,14 +9,12 @@
 constexpr int exit_refused_command_line = -1;  // seen by the shell as 255
 constexpr int exit_completed = 1;
 constexpr int exit_write_never_accepted = 2;
+// The report (or the notice before it) could not be written: EX_IOERR of
+// sysexits.h, in place of 1 or 2.
+constexpr int exit_output_lost = 74;
 
 // Everything `main` does: returns the process's exit status.
 int run_plc_do_test(int argc, const char* const* argv);
-
-// Locks the process's memory (silently going on without the privilege) and
-// touches the log and the stack the sweep will use, so that no page fault
-// falls inside a measured window.
-void prepare_for_measuring(timing_log* log);
 
 // "output N refused every write for 10 s; run stopped after K of M iterations"
 void print_refusal_notice(const run_params& params, const timing_log& log);

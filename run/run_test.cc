@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "plcsim/plcsim.h"
+#include "run/measure.h"
+#include "sweep/sweep_loop.h"
 
 namespace {
 
@@ -56,6 +58,53 @@ TEST(Run, RefusalNoticeNamesTheOutputAndTheIterations) {
     fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "output 4294967295 refused every write for 10 s; run stopped after 6 of 30 iterations\n");
+}
+
+// The measured phase with every call faked: notes, at the sweep's first clock
+// reading, whether memory was locked by then and the whole log touched.
+struct watching_calls {
+    static bool locked;
+    static int readings;
+    static bool locked_at_first_reading;
+    static bool log_touched_at_first_reading;
+    static const timing_log* log;
+
+    static void lock_memory() { locked = true; }
+    static void sweep(const run_params& params, timing_log& log) {
+        sweep_outputs_through<watching_calls>(params, log);
+    }
+
+    // The sweep's calls.
+    static int32_t write_port(int32_t, int32_t) { return 0; }
+    static void write_safe_value(int32_t, int32_t) {}
+    static void pause_us(uint32_t) {}
+    static void read_clock(timespec* now) {
+        if (readings++ == 0) {
+            locked_at_first_reading = locked;
+            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(log);
+            log_touched_at_first_reading = true;
+            for (size_t i = 0; i < sizeof *log; ++i) {
+                if (bytes[i] != 0) log_touched_at_first_reading = false;
+            }
+        }
+        now->tv_sec = 100;
+        now->tv_nsec = readings;
+    }
+};
+bool watching_calls::locked;
+int watching_calls::readings;
+bool watching_calls::locked_at_first_reading;
+bool watching_calls::log_touched_at_first_reading;
+const timing_log* watching_calls::log;
+
+TEST(Measure, LocksMemoryAndTouchesTheLogBeforeTheFirstReading) {
+    static timing_log log;
+    memset(&log, 0xAB, sizeof log);
+    watching_calls::log = &log;
+    measure<watching_calls>(run_params{3, 0, 25, 35, 0}, &log);
+    EXPECT_EQ(watching_calls::readings, 8);
+    EXPECT_TRUE(watching_calls::locked_at_first_reading);
+    EXPECT_TRUE(watching_calls::log_touched_at_first_reading);
 }
 
 }  // namespace

@@ -196,6 +196,46 @@ write_never_accepted)
     [ "$(grep -c '^write 31 0 -1$' "$work/trace")" -ge 2 ] || fail "output 31 was not retried"
     grep -q '^write 32 ' "$work/trace" && fail "the sweep went on past output 31"
     ;;
+lost_report)
+    # Standard output a full device or closed: the report is lost, so the run
+    # ends with 74 instead of 1 (completed) or 2 (stopped on output 27).
+    for way in full closed; do
+        for settings in "" PLCSIM_OUTPUTS=25-26; do
+            # shellcheck disable=SC2086
+            if [ "$way" = full ]; then
+                env $settings "${runner[@]}" "$program" 3 0 25 35 0 >/dev/full 2>"$work/stderr" </dev/null
+            else
+                env $settings "${runner[@]}" "$program" 3 0 25 35 0 >&- 2>"$work/stderr" </dev/null
+            fi
+            status=$?
+            expect_status 74
+            [ -s "$work/stderr" ] && fail "$way output, ${settings:-every output}: standard error is not empty"
+        done
+    done
+    # A refused command line stays 255, its text written or not.
+    for args in "1 2 3" "10001 0 25 35 0"; do
+        # shellcheck disable=SC2086
+        "${runner[@]}" "$program" $args >/dev/full 2>"$work/stderr" </dev/null
+        status=$?
+        expect_status 255
+    done
+    ;;
+foreign_library)
+    # Copied into a directory that holds a libplc.so and started there, the
+    # program must not load it: the loader looks only where the system's
+    # libraries are, and on this machine, with no controller library
+    # installed, says so and ends with 127. The library in the directory is
+    # the stand-in, which would write a trace if it were loaded.
+    mkdir "$work/here"
+    cp "$program" "$work/here/plc_do_test"
+    cp "${LD_LIBRARY_PATH%%:*}/libplc.so" "$work/here/libplc.so"
+    (cd "$work/here" && env -u LD_LIBRARY_PATH PLCSIM_TRACE="$work/trace" "${runner[@]}" ./plc_do_test 3 0 25 35 0 \
+        >"$work/stdout" 2>"$work/stderr" </dev/null)
+    status=$?
+    [ -e "$work/trace" ] && fail "the libplc.so of the directory it was started in was loaded"
+    expect_status 127
+    grep -q 'libplc.so' "$work/stderr" || fail "the loader did not name the missing libplc.so"
+    ;;
 malformed_setting)
     # The stand-in refuses a malformed setting before the program runs.
     for setting in PLCSIM_REFUSE=x PLCSIM_OUTPUTS=30-25 PLCSIM_WRITE_US=-1 PLCSIM_OUTPUTS=25; do

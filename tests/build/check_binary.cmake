@@ -1,0 +1,69 @@
+# Fails unless the program is fit to copy to a controller:
+# - it needs exactly the libraries in NEEDED (comma-separated): a controller
+#   has its own libplc.so and a C library, and nothing else can be counted on;
+# - it has no RPATH or RUNPATH, so that the loader takes the controller's
+#   libplc.so and never one from the directory the program is started in;
+# - it is linked for immediate binding (BIND_NOW), so that no lazy binding of
+#   its own calls falls into a measured window;
+# - with INTERPRETER, it names that program interpreter (and so not the other
+#   ARM float ABI's);
+# - with OLD_LOADERS, it carries the SysV hash table (DT_HASH), the only one
+#   that C libraries before 2.5 read.
+#   cmake -DREADELF=readelf -DBINARY=path -DNEEDED=libc.so.6,libplc.so
+#         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON] -P check_binary.cmake
+foreach(part IN ITEMS "--dynamic" "--program-headers")
+  execute_process(COMMAND ${READELF} ${part} --wide ${BINARY}
+                  OUTPUT_VARIABLE out RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${READELF} ${part} could not read ${BINARY}")
+  endif()
+  string(APPEND elf "${out}")
+endforeach()
+
+set(faults)
+
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" lines "${elf}")
+set(needed)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${line}")
+  list(APPEND needed ${library})
+endforeach()
+list(SORT needed)
+string(REPLACE "," ";" expected "${NEEDED}")
+list(SORT expected)
+if(NOT needed STREQUAL expected)
+  list(APPEND faults "needs [${needed}]; expected exactly [${expected}]")
+endif()
+
+string(REGEX MATCH "\\((RPATH|RUNPATH)\\)[^\n]*" search_path "${elf}")
+if(search_path)
+  list(APPEND faults "has a library search path: ${search_path}")
+endif()
+
+if(NOT elf MATCHES "\\(FLAGS\\)[^\n]*BIND_NOW" AND NOT elf MATCHES "\\(FLAGS_1\\)[^\n]*NOW")
+  list(APPEND faults "is not linked for immediate binding (-z now)")
+endif()
+
+if(INTERPRETER)
+  string(REGEX MATCH "program interpreter: ([^]]*)\\]" found "${elf}")
+  if(NOT CMAKE_MATCH_1 STREQUAL INTERPRETER)
+    list(APPEND faults "names the interpreter [${CMAKE_MATCH_1}]; expected ${INTERPRETER}")
+  endif()
+endif()
+
+if(OLD_LOADERS AND NOT elf MATCHES "\\(HASH\\)")
+  list(APPEND faults "has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
+endif()
+
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "${BINARY}:\n  ${text}")
+endif()
+set(checked "needs [${needed}], no search path, bound at load")
+if(INTERPRETER)
+  string(APPEND checked ", interpreter ${INTERPRETER}")
+endif()
+if(OLD_LOADERS)
+  string(APPEND checked ", SysV hash table")
+endif()
+message("${BINARY}: ${checked}")
