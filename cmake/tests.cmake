@@ -61,6 +61,11 @@ set(e2e_cases
 add_e2e_tests(e2e CASES ${e2e_cases} RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
 
 if(CMAKE_CROSSCOMPILING)
+  # The emulator, one word a line, for scripts that run the build's programs
+  # (tests/e2e/compare_builds.sh, bench/run).
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\n" emulator_lines)
+  file(WRITE ${CMAKE_BINARY_DIR}/emulator "${emulator_lines}\n")
+
   # The same runs on an older C library than the one the build links against.
   set(PLC_OLD_LIBC_ROOT "" CACHE PATH
       "A root holding an older C library of the target (tools/fetch-old-libc) for the e2e tests")
