@@ -67,7 +67,7 @@ struct watching_calls {
     static int readings;
     static bool locked_at_first_reading;
     static bool log_touched_at_first_reading;
-    static const timing_log* log;
+    static const timing_log* watched_log;
 
     static void lock_memory() { locked = true; }
     static void sweep(const run_params& params, timing_log& log) {
@@ -81,9 +81,9 @@ struct watching_calls {
     static void read_clock(timespec* now) {
         if (readings++ == 0) {
             locked_at_first_reading = locked;
-            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(log);
+            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(watched_log);
             log_touched_at_first_reading = true;
-            for (size_t i = 0; i < sizeof *log; ++i) {
+            for (size_t i = 0; i < sizeof *watched_log; ++i) {
                 if (bytes[i] != 0) log_touched_at_first_reading = false;
             }
         }
@@ -95,12 +95,12 @@ bool watching_calls::locked;
 int watching_calls::readings;
 bool watching_calls::locked_at_first_reading;
 bool watching_calls::log_touched_at_first_reading;
-const timing_log* watching_calls::log;
+const timing_log* watching_calls::watched_log;
 
 TEST(Measure, LocksMemoryAndTouchesTheLogBeforeTheFirstReading) {
     static timing_log log;
     memset(&log, 0xAB, sizeof log);
-    watching_calls::log = &log;
+    watching_calls::watched_log = &log;
     measure<watching_calls>(run_params{3, 0, 25, 35, 0}, &log);
     EXPECT_EQ(watching_calls::readings, 8);
     EXPECT_TRUE(watching_calls::locked_at_first_reading);
