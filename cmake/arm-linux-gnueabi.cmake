@@ -1,6 +1,7 @@
-# Cross build for an ARMv5TE controller (ARM926EJ-S class) with the
+# Cross build for controllers from ARMv4T (ARM920T class) on with the
 # soft-float EABI (armel): Debian's g++-arm-linux-gnueabi by default, tests
-# under qemu-arm on an ARM926.
+# under qemu-arm on an ARM926 (qemu's ARMv4T core cannot run Debian's armel
+# C library, which is built for ARMv5TE).
 #
 #   cmake -S . -B build-armel -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabi.cmake
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabi- -DPLC_SYSROOT=/opt/sdk/sysroot
@@ -8,4 +9,6 @@ set(plc_default_prefix "arm-linux-gnueabi-")
 set(plc_default_cpu "arm926")
 set(PLC_INTERPRETER "/lib/ld-linux.so.3")
 set(PLC_ABI_NAME "armel")
+set(PLC_ARCH_FLOOR "-march=armv4t -mfloat-abi=soft")
+set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v4T")
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

@@ -1,6 +1,7 @@
-# Cross build for an ARMv7 controller with the hard-float EABI (armhf):
-# Debian's g++-arm-linux-gnueabihf by default, tests under qemu-arm on a
-# Cortex-A8.
+# Cross build for controllers from ARMv6 with VFPv2 (ARM1176JZF-S class) on
+# with the hard-float EABI (armhf): Debian's g++-arm-linux-gnueabihf by
+# default, tests under qemu-arm on a Cortex-A8 (Debian's armhf C library is
+# built for ARMv7).
 #
 #   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabihf- -DPLC_SYSROOT=/opt/sdk/sysroot
@@ -8,4 +9,6 @@ set(plc_default_prefix "arm-linux-gnueabihf-")
 set(plc_default_cpu "cortex-a8")
 set(PLC_INTERPRETER "/lib/ld-linux-armhf.so.3")
 set(PLC_ABI_NAME "armhf")
+set(PLC_ARCH_FLOOR "-march=armv6 -mfpu=vfpv2 -mfloat-abi=hard")
+set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v6|Tag_FP_arch: VFPv2|Tag_ABI_VFP_args: VFP registers")
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

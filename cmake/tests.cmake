@@ -97,6 +97,10 @@ if(NOT PLC_DO_TEST_SANITIZE)
   if(CMAKE_CROSSCOMPILING)
     set(expected_needed ${expected_needed},librt.so.1)
     set(controller_checks -DINTERPRETER=${PLC_INTERPRETER} -DOLD_LOADERS=ON)
+    if(plc_check_instructions)
+      add_test(NAME build.instructions
+               COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)
+    endif()
     add_test(NAME build.oldest_libc
              COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} -DBINARY=$<TARGET_FILE:plc_do_test>
                      -DFLOOR=GLIBC_2.4 -P ${PROJECT_SOURCE_DIR}/cmake/oldest_libc.cmake)

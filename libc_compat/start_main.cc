@@ -1,13 +1,15 @@
-// Start-up for C libraries older than the one the binary is linked against.
+// The program's own start-up, in place of the C library's start files.
 //
-// Debian 12's start files call __libc_start_main@GLIBC_2.34 and hand it no
-// routine for the program's initialisers, since a C library from 2.34 on
-// runs them itself. An older C library knows only __libc_start_main@GLIBC_2.4
-// and runs the initialisers only through that routine. The program is linked
-// with --wrap=__libc_start_main, so the start files call the function below,
-// which calls the GLIBC_2.4 entry (present in every ARM EABI C library, and
-// kept by newer ones) with a routine that runs the initialisers as the older
-// libraries' own start files did. Everything here is over before main.
+// The start files that come with a cross toolchain are built for the
+// toolchain's default CPU (ARMv5TE for Debian's armel, ARMv7 Thumb-2 for its
+// armhf), newer than the oldest controllers the program must run on, and
+// Debian 12's call __libc_start_main@GLIBC_2.34, which older C libraries do
+// not have. So the program is linked without them (-nostartfiles) and enters
+// here: `_start` hands main to __libc_start_main@GLIBC_2.4, present in every
+// ARM EABI C library and kept by newer ones, together with a routine that
+// runs the program's initialisers as the older libraries' own start files
+// did. Everything here is plain ARM code of the oldest architecture the
+// controller builds serve, and everything is over before main.
 using main_function = int (*)(int, char**, char**);
 using init_function = void (*)(int, char**, char**);
 using exit_function = void (*)();
@@ -18,26 +20,55 @@ int libc_start_main_2_4(main_function main, int argc, char** argv, main_function
                         exit_function fini, exit_function rtld_fini, void* stack_end);
 __asm__(".symver libc_start_main_2_4,__libc_start_main@GLIBC_2.4");
 
-// From the start files (crti.o) and the linker.
-void _init();
+// From the linker.
 extern init_function __init_array_start[] __attribute__((visibility("hidden")));
 extern init_function __init_array_end[] __attribute__((visibility("hidden")));
 
-// What the C library's own start files ran for a dynamically linked program:
-// _init, then .init_array in order. The dynamic loader has already run
-// .preinit_array; .fini_array and _fini are run by the loader at exit, which
-// is why no fini routine is needed.
-static int run_initialisers(int argc, char** argv, char** envp) {
-    _init();
+// What the C library's own start files ran for a dynamically linked program,
+// less _init, which only those start files provide: .init_array in order.
+// The dynamic loader has already run .preinit_array, and it runs .fini_array
+// at exit, which is why no fini routine is handed over.
+__attribute__((used)) static int run_initialisers(int argc, char** argv, char** envp) {
     for (init_function* f = __init_array_start; f != __init_array_end; ++f) (*f)(argc, argv, envp);
     return 0;
 }
 
-int __wrap___libc_start_main(main_function main, int argc, char** argv, main_function init,
-                             exit_function fini, exit_function rtld_fini, void* stack_end) {
-    // Start files of an older C library hand their own routine: kept.
-    return libc_start_main_2_4(main, argc, argv, init != nullptr ? init : run_initialisers, fini,
-                               rtld_fini, stack_end);
-}
-
 }  // extern "C"
+
+// The process starts here with argc at the stack pointer, argv and the
+// environment above it, and the loader's fini routine in r0. The call is
+// __libc_start_main(main, argc, argv, init, fini, rtld_fini, stack_end): the
+// first four in r0-r3, the last three on the stack, which stays 8-byte
+// aligned. Addresses are taken relative to the PC, so that the start-up
+// works in a position-independent executable.
+__asm__(R"(
+    .pushsection .text
+    .arm
+    .align 2
+    .globl _start
+    .type _start, %function
+_start:
+    mov fp, #0
+    mov lr, #0
+    pop {r1}
+    mov r2, sp
+    push {r2}
+    push {r0}
+    mov ip, #0
+    push {ip}
+    ldr r0, .Lmain_offset
+.Lmain_base:
+    add r0, pc, r0
+    ldr r3, .Linit_offset
+.Linit_base:
+    add r3, pc, r3
+    bl libc_start_main_2_4(PLT)
+    bl abort(PLT)
+    .align 2
+.Lmain_offset:
+    .word main - (.Lmain_base + 8)
+.Linit_offset:
+    .word run_initialisers - (.Linit_base + 8)
+    .size _start, . - _start
+    .popsection
+)");

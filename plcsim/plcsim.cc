@@ -54,10 +54,12 @@ void record(plcsim::call_kind kind, int32_t port, int32_t value, int32_t result)
     records[sim.recorded++] = plcsim::call{kind, port, value, result};
 }
 
-void sleep_us(uint64_t us) {
+// Whole seconds and the nanoseconds beyond them, each below 2^32: the ARM
+// build links no runtime helper for a 64-bit division.
+void sleep_for(uint32_t seconds, uint32_t nanoseconds) {
     timespec t;
-    t.tv_sec = static_cast<time_t>(us / 1000000);
-    t.tv_nsec = static_cast<long>(us % 1000000 * 1000);
+    t.tv_sec = static_cast<time_t>(seconds);
+    t.tv_nsec = static_cast<long>(nanoseconds);
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
@@ -165,7 +167,7 @@ __attribute__((destructor)) void write_trace_at_exit() {
 }  // namespace
 
 extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
-    if (sim.write_us != 0) sleep_us(sim.write_us);
+    if (sim.write_us != 0) sleep_for(sim.write_us / 1000000, sim.write_us % 1000000 * 1000);
     int32_t result = -1;
     if (output_exists(port)) {
         if (sim.refused_so_far < sim.refusals_per_write) {
@@ -185,7 +187,7 @@ extern "C" int32_t plc_write_port_safe_value(int32_t port, int32_t value) {
 }
 
 extern "C" int32_t plc_wait_ms(int32_t ms) {
-    if (ms > 0) sleep_us(static_cast<uint64_t>(ms) * 1000);
+    if (ms > 0) sleep_for(static_cast<uint32_t>(ms) / 1000, static_cast<uint32_t>(ms) % 1000 * 1000000);
     record(plcsim::call_kind::wait_ms, ms, 0, 0);
     return 0;
 }

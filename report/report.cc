@@ -36,10 +36,24 @@ delay_stats analyse_log(const run_params& params, const timing_log& log) {
 
 namespace {
 
+// us / 1000, in 32-bit divisions: a 32-bit controller has no instruction for
+// a 64-bit division, and the program links no runtime helper for one. It is
+// long division in 16-bit digits; each step divides less than 1000 * 2^16.
+uint64_t milliseconds_of(uint64_t us) {
+    uint64_t ms = 0;
+    uint32_t remainder = 0;
+    for (int shift = 48; shift >= 0; shift -= 16) {
+        const uint32_t part = remainder << 16 | static_cast<uint32_t>(us >> shift & 0xffff);
+        ms = ms << 16 | part / 1000;
+        remainder = part % 1000;
+    }
+    return ms;
+}
+
 // The report prints milliseconds as an int; a delay too long for that (only a
 // damaged log could hold one) shows as the largest int, never as a negative.
 int milliseconds_for_report(uint64_t us) {
-    const uint64_t ms = us / 1000;
+    const uint64_t ms = milliseconds_of(us);
     return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 

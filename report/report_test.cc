@@ -122,6 +122,9 @@ TEST(PrintReport, WritesTheSevenLines) {
               "30..40ms: 0\n"
               ">40ms: 0\n"
               "maximum delay: 0ms\n");
+    // Above 2^32 us (a pause of over 71 minutes): every digit of the division.
+    const std::string long_pause = printed_report(100, 101, delay_stats{0, 0, 0, 1, 4300000999});
+    EXPECT_NE(long_pause.find("maximum delay: 4300000ms\n"), std::string::npos) << long_pause;
     const std::string damaged = printed_report(100, 101, delay_stats{0, 0, 0, 1, UINT64_MAX});
     EXPECT_NE(damaged.find("maximum delay: " + std::to_string(INT_MAX) + "ms\n"), std::string::npos);
 }

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Fails unless every instruction of each BINARY exists on the oldest core the
+# build serves, and its build attributes say no more than that core has:
+# - the code is disassembled, and every instruction is assembled again with
+#   the GNU assembler restricted to the floor (FLOOR: its options, such as
+#   "-march=armv4t -mfloat-abi=soft"), in ARM state; what the assembler
+#   refuses, the core would fault on;
+# - Thumb code fails outright: the floor's cores run ARM code;
+# - literal pools are data (the binary's mapping symbols say where they are),
+#   so a stripped binary cannot be checked;
+# - ATTRIBUTES ("|"-separated readelf -A lines, such as "Tag_CPU_arch: v4T")
+#   must each be there, and "Tag_THUMB_ISA_use: Thumb-2" must not.
+#
+#   check_instructions.sh TOOL_PREFIX FLOOR ATTRIBUTES BINARY...
+# TOOL_PREFIX is what comes before objdump, readelf and as
+# (arm-linux-gnueabi-, or a path and prefix of an SDK's binutils).
+set -u
+tools=$1 floor=$2 attributes=$3
+shift 3
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+for binary in "$@"; do
+    name=${binary##*/}
+    faults=()
+
+    if ! "${tools}readelf" -sW "$binary" | grep -qE ' \$[ad](\.[^ ]*)?$'; then
+        echo "$name: no mapping symbols (stripped?): code cannot be told from data" >&2
+        failed=1
+        continue
+    fi
+    "${tools}objdump" -d --wide "$binary" >"$work/listing" ||
+        { echo "$name: ${tools}objdump cannot read it" >&2; failed=1; continue; }
+
+    # One instruction a line, as the assembler reads it: branch targets become
+    # "." (the assembler only needs an operand of the right kind), comments go.
+    awk -v listing="$work/where" '
+        BEGIN { print ".syntax unified"; print ".arm"; line = 2 }
+        /^ *[0-9a-f]+:\t/ {
+            split($0, field, "\t")
+            address = field[1]; sub(/^ */, "", address); sub(/:$/, "", address)
+            encoding = field[2]; sub(/ +$/, "", encoding)
+            text = field[3]
+            for (i = 4; i in field; i++) text = text "\t" field[i]
+            if (text ~ /^\./) next                            # .word and such: data
+            if (length(encoding) != 8 || encoding !~ /^[0-9a-f]+$/) {
+                print address "\tThumb code: " text >"/dev/stderr"; bad = 1; next
+            }
+            if (text ~ /^bl?x?[a-z]*\t[0-9a-f]+( <[^>]*>)?$/) sub(/\t.*$/, "\t.", text)
+            sub(/[ \t]*[@;].*$/, "", text)
+            if (text == "") { print address "\tnot an instruction: " encoding >"/dev/stderr"; bad = 1; next }
+            print text
+            print ++line "\t" address "\t" text >listing
+        }
+        END { exit bad }' "$work/listing" >"$work/code.s" 2>"$work/thumb"
+    while IFS= read -r fault; do faults+=("$fault"); done <"$work/thumb"
+
+    # shellcheck disable=SC2086
+    if ! "${tools}as" $floor -o "$work/code.o" "$work/code.s" 2>"$work/refused"; then
+        while IFS= read -r message; do
+            line=$(sed -nE 's/^[^:]*:([0-9]+): Error: .*/\1/p' <<<"$message")
+            [ -n "$line" ] || continue
+            where=$(awk -F'\t' -v l="$line" '$1 == l { print $2 "\t" $3 }' "$work/where")
+            faults+=("$where: ${message#*Error: }")
+        done <"$work/refused"
+        [ ${#faults[@]} -gt 0 ] || faults+=("the assembler failed: $(head -n 3 "$work/refused")")
+    fi
+    checked=$(($(wc -l <"$work/where")))
+
+    "${tools}readelf" -A "$binary" >"$work/attributes"
+    IFS='|' read -r -a wanted <<<"$attributes"
+    for attribute in "${wanted[@]}"; do
+        grep -qx " *$attribute" "$work/attributes" ||
+            faults+=("attributes lack \"$attribute\": $(grep -E "^ *${attribute%%:*}:" "$work/attributes" | sed 's/^ *//')")
+    done
+    grep -q 'Tag_THUMB_ISA_use: Thumb-2' "$work/attributes" && faults+=("attributes allow Thumb-2")
+
+    if [ ${#faults[@]} -gt 0 ]; then
+        echo "$name: ${#faults[@]} faults against $floor:" >&2
+        printf '  %s\n' "${faults[@]:0:20}" >&2
+        [ ${#faults[@]} -gt 20 ] && echo "  ... and $((${#faults[@]} - 20)) more" >&2
+        failed=1
+    else
+        echo "$name: all $checked instructions exist on $floor, in ARM state; attributes [$attributes]"
+    fi
+done
+exit $failed
