@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Proves that README's commands do all of their own set-up: makes a fresh
+# Debian root of this machine's release (debootstrap --variant=minbase: no
+# compiler, no cmake, no make), puts a clean clone of the project in it, and
+# runs there, as a new user would:
+#   1. README's run command as an ordinary user: it must print the command to
+#      run as root and stop with a clear message, and build nothing;
+#   2. README's run command as root: it installs what building needs, builds
+#      without GoogleTest (the unit tests say they were not built) and runs
+#      the sweep against the stand-in to the end (status 1);
+#   3. README's test command as root, in CI mode: every suite;
+#   4. the other commands README shows: the stand-in example, the release
+#      and its checksums, the benchmark.
+# Each command is taken as README writes it, and the run fails if README no
+# longer holds it.
+#
+#   tests/setup/fresh_root.sh        (as root; needs the Debian archive)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+top=$PWD
+
+run_command='tools/setup run && cmake -S . -B build && cmake --build build && LD_LIBRARY_PATH=build build/plc_do_test 1000 20000 25 35 0'
+test_command='tools/run-tests'
+standin_example='PLCSIM_OUTPUTS=25-30 PLCSIM_TRACE=trace.txt LD_LIBRARY_PATH=build build/plc_do_test 30 1000 25 35 0'
+release_command='tools/release'
+checksum_command='sha256sum -c SHA256SUMS'
+bench_command='bench/run'
+
+fail() { echo "FAIL [fresh root]: $*" >&2; exit 1; }
+
+for command in "$run_command" "$test_command" "$standin_example" "$release_command" \
+               "$checksum_command" "$bench_command"; do
+    grep -qF -- "$command" README.md || fail "README no longer shows: $command"
+done
+[ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot)"
+
+release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+archive=$(tools/debian-archive) || fail "this machine's apt sources name no Debian archive"
+if ! command -v debootstrap >/dev/null; then
+    echo "=== setting up: apt-get install -y debootstrap ==="
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+fi
+
+base=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
+root=$base/root
+mounted=()
+clean_up() {
+    local point
+    for point in "${mounted[@]}"; do umount -l "$point" || true; done
+    for point in "${mounted[@]}"; do
+        if mountpoint -q "$point"; then
+            echo "fresh root: $point is still mounted; $base left in place" >&2
+            return
+        fi
+    done
+    rm -rf --one-file-system "$base"
+}
+trap clean_up EXIT
+
+echo "=== fresh root: debootstrap --variant=minbase $release ==="
+started=$SECONDS
+debootstrap --variant=minbase "$release" "$root" "$archive" >"$base/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$base/debootstrap.log"; fail "debootstrap failed"; }
+echo "made in $((SECONDS - started)) s"
+mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+mount --bind /dev "$root/dev" && mounted+=("$root/dev")
+
+chroot "$root" useradd --create-home newcomer
+project=/home/newcomer/plc_do_test
+git clone --quiet --no-local "$top" "$root$project"
+chroot "$root" chown -R newcomer: "$project"
+
+# in_root USER [NAME=VALUE...] -- COMMAND: runs COMMAND with bash in the
+# project's folder, in a clean environment, its output to the terminal and
+# to $base/out; sets `status`.
+in_root() {
+    local user=$1
+    shift
+    local vars=()
+    while [ "$1" != "--" ]; do vars+=("$1"); shift; done
+    shift
+    local home=/root
+    [ "$user" = root ] || home=/home/$user
+    echo "=== fresh root, as $user${vars[*]:+ with ${vars[*]}}: $1 ==="
+    set +e
+    chroot --userspec="$user:$user" "$root" /usr/bin/env -i \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 \
+        "${vars[@]}" bash -c "cd $project && $1" 2>&1 | tee "$base/out"
+    status=${PIPESTATUS[0]}
+    set -e
+}
+
+in_root newcomer -- "$run_command"
+[ "$status" -eq 1 ] || fail "as an ordinary user the run command ended with $status, expected 1"
+grep -qF 'apt-get update && apt-get install -y --no-install-recommends cmake make g++' "$base/out" ||
+    fail "as an ordinary user the run command did not print the command to run as root"
+grep -q 'Nothing can be built until then' "$base/out" || fail "no clear word that nothing can be built"
+grep -q 'command not found' "$base/out" && fail "a command was missing instead of a clear stop"
+[ -e "$root$project/build" ] && fail "as an ordinary user something was built"
+chroot "$root" chown -R root: "$project"
+
+in_root root -- "$run_command"
+[ "$status" -eq 1 ] || fail "the run command ended with $status, expected 1 (a completed run)"
+grep -q 'unit tests not built: GoogleTest is not installed' "$base/out" ||
+    fail "the build without GoogleTest did not say that the unit tests were not built"
+grep -q '^20\.\.30ms: ' "$base/out" || fail "the run command printed no report"
+
+in_root root CI=true -- "$test_command"
+[ "$status" -eq 0 ] || fail "the test command ended with $status"
+
+in_root root -- "$standin_example"
+[ "$status" -eq 2 ] || fail "the stand-in example ended with $status, expected 2 (output 31 refused)"
+grep -q '^write 31 0 -1$' "$root$project/trace.txt" || fail "the stand-in example wrote no trace"
+
+in_root root -- "$release_command && cd dist && $checksum_command"
+[ "$status" -eq 0 ] || fail "the release ended with $status"
+
+in_root root -- "$bench_command"
+[ "$status" -eq 0 ] || fail "the benchmark ended with $status"
+
+echo "fresh root: every README command passed in $((SECONDS - started)) s"
