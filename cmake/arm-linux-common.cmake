@@ -3,11 +3,12 @@
 # The including file sets, before including this one:
 #   plc_default_prefix       Debian's cross compiler prefix for the ABI
 #   plc_default_cpu          the CPU qemu-arm emulates for the tests
-#   PLC_INTERPRETER          the program interpreter binaries of the ABI name
-#   PLC_ABI_NAME             armel or armhf, as Debian names the ABI
 #   PLC_ARCH_FLOOR           the oldest architecture (and FPU) the binaries
-#                            serve, as compiler and assembler options
-#   PLC_FLOOR_ATTRIBUTES     what readelf -A then says of them
+#                            serve, as compiler options; the project adds
+#                            them to every compile and link
+#   PLC_FLOOR_ATTRIBUTES     what readelf -A must then say of the binaries
+# The ABI, the interpreter and the target's name are found from the compiler
+# itself (cmake/arm_target.cmake), as with any other toolchain file.
 #
 # PLC_CROSS_PREFIX and PLC_SYSROOT point the build at a controller maker's
 # SDK instead of Debian's cross compiler; PLC_QEMU and PLC_QEMU_CPU choose the
@@ -27,9 +28,6 @@ set(PLC_QEMU_CPU "${plc_default_cpu}" CACHE STRING
 
 set(CMAKE_C_COMPILER "${PLC_CROSS_PREFIX}gcc")
 set(CMAKE_CXX_COMPILER "${PLC_CROSS_PREFIX}g++")
-# Everything is compiled for the floor, in ARM state: cores before ARMv6T2
-# have no Thumb-2, and every core runs ARM code in full.
-set(CMAKE_CXX_FLAGS_INIT "${PLC_ARCH_FLOOR} -marm")
 
 if(PLC_SYSROOT)
   set(CMAKE_SYSROOT "${PLC_SYSROOT}")

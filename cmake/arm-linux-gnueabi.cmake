@@ -7,8 +7,8 @@
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabi- -DPLC_SYSROOT=/opt/sdk/sysroot
 set(plc_default_prefix "arm-linux-gnueabi-")
 set(plc_default_cpu "arm926")
-set(PLC_INTERPRETER "/lib/ld-linux.so.3")
-set(PLC_ABI_NAME "armel")
-set(PLC_ARCH_FLOOR "-march=armv4t -mfloat-abi=soft")
+# Everything in ARM state: cores before ARMv6T2 have no Thumb-2, and every
+# core runs ARM code in full.
+set(PLC_ARCH_FLOOR "-march=armv4t -mfloat-abi=soft -marm")
 set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v4T")
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

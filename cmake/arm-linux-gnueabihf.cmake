@@ -7,8 +7,8 @@
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabihf- -DPLC_SYSROOT=/opt/sdk/sysroot
 set(plc_default_prefix "arm-linux-gnueabihf-")
 set(plc_default_cpu "cortex-a8")
-set(PLC_INTERPRETER "/lib/ld-linux-armhf.so.3")
-set(PLC_ABI_NAME "armhf")
-set(PLC_ARCH_FLOOR "-march=armv6 -mfpu=vfpv2 -mfloat-abi=hard")
+# Everything in ARM state: cores before ARMv6T2 have no Thumb-2, and every
+# core runs ARM code in full.
+set(PLC_ARCH_FLOOR "-march=armv6 -mfpu=vfpv2 -mfloat-abi=hard -marm")
 set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v6|Tag_FP_arch: VFPv2|Tag_ABI_VFP_args: VFP registers")
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

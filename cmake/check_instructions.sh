@@ -3,20 +3,21 @@
 # build serves, and its build attributes say no more than that core has:
 # - the code is disassembled, and every instruction is assembled again with
 #   the GNU assembler restricted to the floor (FLOOR: its options, such as
-#   "-march=armv4t -mfloat-abi=soft"), in ARM state; what the assembler
-#   refuses, the core would fault on;
-# - Thumb code fails outright: the floor's cores run ARM code;
+#   "-march=armv4t -mfloat-abi=soft"), in the state it is in; what the
+#   assembler refuses, the core would fault on;
+# - with STATE arm, Thumb code fails outright (the build compiles to ARM
+#   state only); with STATE thumb, it is assembled as Thumb code;
 # - literal pools are data (the binary's mapping symbols say where they are),
 #   so a stripped binary cannot be checked;
 # - ATTRIBUTES ("|"-separated readelf -A lines, such as "Tag_CPU_arch: v4T")
-#   must each be there, and "Tag_THUMB_ISA_use: Thumb-2" must not.
+#   must each be there; with STATE arm, "Tag_THUMB_ISA_use: Thumb-2" must not.
 #
-#   check_instructions.sh TOOL_PREFIX FLOOR ATTRIBUTES BINARY...
+#   check_instructions.sh TOOL_PREFIX FLOOR STATE ATTRIBUTES BINARY...
 # TOOL_PREFIX is what comes before objdump, readelf and as
 # (arm-linux-gnueabi-, or a path and prefix of an SDK's binutils).
 set -u
-tools=$1 floor=$2 attributes=$3
-shift 3
+tools=$1 floor=$2 state=$3 attributes=$4
+shift 4
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,10 +35,12 @@ for binary in "$@"; do
     "${tools}objdump" -d --wide "$binary" >"$work/listing" ||
         { echo "$name: ${tools}objdump cannot read it" >&2; failed=1; continue; }
 
-    # One instruction a line, as the assembler reads it: branch targets become
-    # "." (the assembler only needs an operand of the right kind), comments go.
-    awk -v listing="$work/where" '
-        BEGIN { print ".syntax unified"; print ".arm"; line = 2 }
+    # One instruction a line, as the assembler reads it, each in its state
+    # (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4): branch
+    # targets become "." (the assembler only needs an operand of the right
+    # kind; .+4 for cbz, which branches forward only), comments go.
+    awk -v listing="$work/where" -v allowed="$state" '
+        BEGIN { print ".syntax unified"; line = 1 }
         /^ *[0-9a-f]+:\t/ {
             split($0, field, "\t")
             address = field[1]; sub(/^ */, "", address); sub(/:$/, "", address)
@@ -45,12 +48,15 @@ for binary in "$@"; do
             text = field[3]
             for (i = 4; i in field; i++) text = text "\t" field[i]
             if (text ~ /^\./) next                            # .word and such: data
-            if (length(encoding) != 8 || encoding !~ /^[0-9a-f]+$/) {
+            now = (length(encoding) == 8 && encoding ~ /^[0-9a-f]+$/) ? "arm" : "thumb"
+            if (now == "thumb" && allowed == "arm") {
                 print address "\tThumb code: " text >"/dev/stderr"; bad = 1; next
             }
-            if (text ~ /^bl?x?[a-z]*\t[0-9a-f]+( <[^>]*>)?$/) sub(/\t.*$/, "\t.", text)
+            if (text ~ /^bl?x?[a-z.]*\t[0-9a-f]+( <[^>]*>)?$/) sub(/\t.*$/, "\t.", text)
+            if (text ~ /^cbn?z\t/) sub(/, [0-9a-f]+( <[^>]*>)?$/, ", .+4", text)
             sub(/[ \t]*[@;].*$/, "", text)
             if (text == "") { print address "\tnot an instruction: " encoding >"/dev/stderr"; bad = 1; next }
+            if (now != state_written) { print "." now; line++; state_written = now }
             print text
             print ++line "\t" address "\t" text >listing
         }
@@ -75,7 +81,8 @@ for binary in "$@"; do
         grep -qx " *$attribute" "$work/attributes" ||
             faults+=("attributes lack \"$attribute\": $(grep -E "^ *${attribute%%:*}:" "$work/attributes" | sed 's/^ *//')")
     done
-    grep -q 'Tag_THUMB_ISA_use: Thumb-2' "$work/attributes" && faults+=("attributes allow Thumb-2")
+    [ "$state" = arm ] && grep -q 'Tag_THUMB_ISA_use: Thumb-2' "$work/attributes" &&
+        faults+=("attributes allow Thumb-2")
 
     if [ ${#faults[@]} -gt 0 ]; then
         echo "$name: ${#faults[@]} faults against $floor:" >&2
@@ -83,7 +90,7 @@ for binary in "$@"; do
         [ ${#faults[@]} -gt 20 ] && echo "  ... and $((${#faults[@]} - 20)) more" >&2
         failed=1
     else
-        echo "$name: all $checked instructions exist on $floor, in ARM state; attributes [$attributes]"
+        echo "$name: all $checked instructions exist on $floor ($state state); attributes [$attributes]"
     fi
 done
 exit $failed

@@ -33,7 +33,9 @@ else()
   set(gtest_missing "GoogleTest is not installed (tools/setup test, or apt-get install libgtest-dev)")
 endif()
 
-if(TARGET GTest::gtest_main)
+if(plc_no_emulator)
+  add_skipped_test(unit_tests "the ARM programs cannot run here: ${plc_no_emulator}")
+elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
     plcsim/plcsim_test.cc
@@ -70,20 +72,31 @@ endfunction()
 set(e2e_cases
   usage iteration_limit no_iterations sweep_order refused_then_accepted full_log
   long_delay slow_writes write_never_accepted lost_report foreign_library malformed_setting)
-add_e2e_tests(e2e CASES ${e2e_cases} RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+if(plc_no_emulator)
+  add_skipped_test(e2e "the ARM programs cannot run here: ${plc_no_emulator}")
+else()
+  add_e2e_tests(e2e CASES ${e2e_cases} RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
 
 if(CMAKE_CROSSCOMPILING)
-  # The emulator, one word a line, for scripts that run the build's programs
-  # (tests/e2e/compare_builds.sh, bench/run).
-  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\n" emulator_lines)
-  file(WRITE ${CMAKE_BINARY_DIR}/emulator "${emulator_lines}\n")
-
-  # The same runs on an older C library than the one the build links against.
+  # The same runs on an older C library than the one the build links against:
+  # the build's emulator with that library's root.
   set(PLC_OLD_LIBC_ROOT "" CACHE PATH
       "A root holding an older C library of the target (tools/fetch-old-libc) for the e2e tests")
-  if(PLC_OLD_LIBC_ROOT)
-    add_e2e_tests(old_libc CASES ${e2e_cases}
-      RUNNER ${PLC_QEMU} -cpu ${PLC_QEMU_CPU} -L ${PLC_OLD_LIBC_ROOT})
+  set(old_libc_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+  list(FIND old_libc_runner -L root_option)
+  if(PLC_OLD_LIBC_ROOT AND root_option GREATER_EQUAL 0)
+    math(EXPR root_option "${root_option} + 1")
+    list(REMOVE_AT old_libc_runner ${root_option})
+    list(INSERT old_libc_runner ${root_option} ${PLC_OLD_LIBC_ROOT})
+  endif()
+  if(plc_no_emulator AND PLC_ABI_NAME STREQUAL "armhf")
+    add_skipped_test(old_libc.e2e "the ARM programs cannot run here: ${plc_no_emulator}")
+  elseif(PLC_OLD_LIBC_ROOT AND root_option GREATER_EQUAL 0)
+    add_e2e_tests(old_libc CASES ${e2e_cases} RUNNER ${old_libc_runner})
+  elseif(PLC_OLD_LIBC_ROOT)
+    add_skipped_test(old_libc.e2e
+      "the emulator [${CMAKE_CROSSCOMPILING_EMULATOR}] takes no -L ROOT to run on ${PLC_OLD_LIBC_ROOT}")
   elseif(PLC_ABI_NAME STREQUAL "armhf")
     # Only armhf: Debian's registry holds no older armel C library.
     add_skipped_test(old_libc.e2e
@@ -109,9 +122,17 @@ if(NOT PLC_DO_TEST_SANITIZE)
   if(CMAKE_CROSSCOMPILING)
     set(expected_needed ${expected_needed},librt.so.1)
     set(controller_checks -DINTERPRETER=${PLC_INTERPRETER} -DOLD_LOADERS=ON)
-    if(plc_check_instructions)
-      add_test(NAME build.instructions
-               COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)
+    add_test(NAME build.instructions
+             COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)
+    if(plc_no_emulator)
+      add_skipped_test(sdk.maker_library "the ARM programs cannot run here: ${plc_no_emulator}")
+    else()
+      add_test(NAME sdk.maker_library
+               COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/sdk_build.sh ${PROJECT_SOURCE_DIR}
+                       ${CMAKE_BINARY_DIR}/sdk_build ${CMAKE_CXX_COMPILER} "${CMAKE_C_COMPILER}"
+                       ${CMAKE_READELF} "${PLC_TARGET_ROOT}" "${CMAKE_SYSROOT}" ${PLC_ABI_NAME}
+                       ${PLC_INTERPRETER})
+      set_tests_properties(sdk.maker_library PROPERTIES TIMEOUT 600)
     endif()
     add_test(NAME build.oldest_libc
              COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} -DBINARY=$<TARGET_FILE:plc_do_test>

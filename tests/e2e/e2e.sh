@@ -223,9 +223,10 @@ lost_report)
 foreign_library)
     # Copied into a directory that holds a libplc.so and started there, the
     # program must not load it: the loader looks only where the system's
-    # libraries are, and on this machine, with no controller library
-    # installed, says so and ends with 127. The library in the directory is
-    # the stand-in, which would write a trace if it were loaded.
+    # libraries are. The library in the directory is the stand-in, which
+    # writes a trace when it is loaded. Where the system has no libplc.so (a
+    # PC), the loader says so and the program ends with 127; where it has
+    # one (a target root with the controller maker's), that one runs.
     mkdir "$work/here"
     cp "$program" "$work/here/plc_do_test"
     cp "${LD_LIBRARY_PATH%%:*}/libplc.so" "$work/here/libplc.so"
@@ -233,8 +234,9 @@ foreign_library)
         >"$work/stdout" 2>"$work/stderr" </dev/null)
     status=$?
     [ -e "$work/trace" ] && fail "the libplc.so of the directory it was started in was loaded"
-    expect_status 127
-    grep -q 'libplc.so' "$work/stderr" || fail "the loader did not name the missing libplc.so"
+    if [ "$status" -eq 127 ]; then
+        grep -q 'libplc.so' "$work/stderr" || fail "the loader did not name the missing libplc.so"
+    fi
     ;;
 malformed_setting)
     # The stand-in refuses a malformed setting before the program runs.
