@@ -1,5 +1,6 @@
 // Runs a command, its standard output thrown away, and prints the minor page
-// faults it took, from rusage.
+// faults it took, from rusage, and how it ended: its exit status, or
+// "signal N".
 //
 //   minor_faults PROGRAM [ARG...]
 #include <fcntl.h>
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
     int status = 0;
     rusage usage{};
     if (wait4(child, &status, 0, &usage) != child) return 2;
-    printf("%ld\n", usage.ru_minflt);
+    if (WIFEXITED(status)) {
+        printf("%ld %d\n", usage.ru_minflt, WEXITSTATUS(status));
+    } else {
+        printf("%ld signal %d\n", usage.ru_minflt, WTERMSIG(status));
+    }
     return 0;
 }

@@ -6,6 +6,9 @@
 //   PLCSIM_REFUSE=K            refuse every write K times before accepting it
 //   PLCSIM_OUTPUTS=FIRST-LAST  the outputs that exist; others are refused
 //   PLCSIM_WRITE_US=N          each write attempt takes N microseconds
+//   PLCSIM_LOCKED=FILE         at the first write, write to FILE how much of
+//                              the process's memory is locked then (the
+//                              VmLck line of /proc/self/status)
 // A malformed value ends the process with status 3 before main runs.
 #include "plcsim/plcsim.h"
 
@@ -38,6 +41,8 @@ struct simulated_controller {
     int32_t last_output;
 
     uint32_t write_us;
+
+    const char* locked_report;  // PLCSIM_LOCKED, until the first write
 };
 
 simulated_controller sim;
@@ -114,6 +119,25 @@ bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
     return *first <= *last;
 }
 
+// The VmLck line of /proc/self/status, or "VmLck: unknown".
+void report_locked_memory(const char* path) {
+    char line[128];
+    const char* found = "VmLck: unknown\n";
+    if (FILE* status = fopen("/proc/self/status", "r")) {
+        while (fgets(line, sizeof line, status) != nullptr) {
+            if (strncmp(line, "VmLck:", 6) == 0) {
+                found = line;
+                break;
+            }
+        }
+        fclose(status);
+    }
+    if (FILE* report = fopen(path, "w")) {
+        fputs(found, report);
+        fclose(report);
+    }
+}
+
 void write_trace() {
     for (size_t i = 0; i < sim.recorded; ++i) {
         const plcsim::call& c = records[i];
@@ -147,6 +171,7 @@ __attribute__((constructor)) void set_up_from_environment() {
         }
         sim.outputs_limited = true;
     }
+    sim.locked_report = getenv("PLCSIM_LOCKED");
     if (const char* path = getenv("PLCSIM_TRACE")) {
         // Opened now, so that a trace that cannot be written is known before
         // the run, and so that a run with no call leaves an empty file.
@@ -167,6 +192,10 @@ __attribute__((destructor)) void write_trace_at_exit() {
 }  // namespace
 
 extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
+    if (sim.locked_report != nullptr) {
+        report_locked_memory(sim.locked_report);
+        sim.locked_report = nullptr;
+    }
     if (sim.write_us != 0) sleep_for(sim.write_us / 1000000, sim.write_us % 1000000 * 1000);
     int32_t result = -1;
     if (output_exists(port)) {

@@ -64,7 +64,7 @@ program=$build/plc_do_test
 grep -q '"command": .*-O2.*/run/main.cc' "$build/compile_commands.json" ||
     fail "the SDK's -O2 is not in the compile command"
 grep -q '"command": .*-O3' "$build/compile_commands.json" && fail "the build added -O3 to the SDK's flags"
-grep -aq "^plc_do_test [0-9.]* $abi\$" <(strings -a "$program") ||
+grep -aq "^plc_do_test [0-9.]* $abi commit " <(strings -a "$program") ||
     fail "the identity string does not name $abi: $(strings -a "$program" | grep -a '^plc_do_test ')"
 cmake -DREADELF="$readelf" -DBINARY="$program" -DNEEDED=libc.so.6,libplc.so,librt.so.1 \
     -DINTERPRETER="$interpreter" -DOLD_LOADERS=ON -P "$source_dir/tests/build/check_binary.cmake" ||

@@ -2,13 +2,23 @@
 # End-to-end cases: runs the built plc_do_test against the stand-in controller
 # library and checks its standard output byte for byte, its exit status, that
 # it writes nothing to standard error, and the calls the stand-in received.
+# Most cases run in virtual time (tests/support/virtual_time.cc), where every
+# figure of the report is known in advance and the clock readings and pauses
+# are recorded; a few run in real time, with loose bounds, as the proof that
+# the real clock and pause are used.
 #
 #   e2e.sh CASE PROGRAM [RUNNER...]
+#   e2e.sh --list                        the cases, one a line
 #
 # RUNNER, when given, is the command the program runs under (qemu-arm -L ...,
-# valgrind ...). The stand-in is found through LD_LIBRARY_PATH, set by the
-# caller.
+# valgrind ...). The stand-in is found through LD_LIBRARY_PATH, the virtual
+# clock library through PLC_VIRTUAL_TIME, both set by the caller.
 set -u
+
+if [ "${1:-}" = --list ]; then
+    sed -nE 's/^([a-z_]+)\)$/\1/p' "$0"
+    exit 0
+fi
 
 case_name=$1
 program=$2
@@ -20,13 +30,13 @@ trap 'rm -rf "$work"' EXIT
 
 fail() {
     echo "FAIL [$case_name]: $*"
-    for f in stdout stderr trace; do
+    for f in stdout stderr trace time; do
         [ -f "$work/$f" ] && { echo "--- $f:"; head -c 2000 "$work/$f" | cat -A | head -n 40; }
     done
     exit 1
 }
 
-# run_program [NAME=VALUE...] -- ARG...
+# run_program [NAME=VALUE...] -- ARG...: in real time.
 run_program() {
     local vars=()
     while [ "$1" != "--" ]; do vars+=("$1"); shift; done
@@ -38,6 +48,57 @@ run_program() {
     elapsed=$((SECONDS - started))
     [ -s "$work/stderr" ] && fail "standard error is not empty"
     return 0
+}
+
+# The settings that load the virtual clock into the program's process: under
+# qemu-arm into the guest only (the emulator itself is a program of the PC).
+virtual_time_settings() {
+    [ -f "${PLC_VIRTUAL_TIME:-}" ] || fail "no virtual clock library (PLC_VIRTUAL_TIME)"
+    case "${runner[0]:-}" in
+    *qemu-*) echo "QEMU_SET_ENV=LD_PRELOAD=$PLC_VIRTUAL_TIME" ;;
+    *) echo "LD_PRELOAD=$PLC_VIRTUAL_TIME" ;;
+    esac
+}
+
+# run_virtual [NAME=VALUE...] -- ARG...: in virtual time, its readings and
+# pauses recorded in $work/time.
+run_virtual() {
+    rm -f "$work/time"
+    run_program "$(virtual_time_settings)" VTIME_LOG="$work/time" "$@"
+    # The longest of them stands for 200 s of the controller's time.
+    [ "$elapsed" -lt 10 ] || fail "a run in virtual time took $elapsed s"
+}
+
+# The whole report of a completed run: total seconds, the four counts, the
+# longest delay in milliseconds.
+report_text() {
+    printf 'total execution time is: %ss\nnumber of delays:\n<20ms: %s\n20..30ms: %s\n30..40ms: %s\n>40ms: %s\nmaximum delay: %sms\n' "$@"
+}
+
+# The class counts of COUNT delays of US microseconds each, as report_text
+# takes them.
+class_counts() {
+    local count=$1 us=$2
+    if [ "$us" -le 20000 ]; then echo "$count 0 0 0"
+    elif [ "$us" -le 30000 ]; then echo "0 $count 0 0"
+    elif [ "$us" -le 40000 ]; then echo "0 0 $count 0"
+    else echo "0 0 0 $count"; fi
+}
+
+# Every reading asked for the monotonic clock (id 1).
+expect_only_monotonic() {
+    local other
+    other=$(grep -vE '^(pause|sleep) ' "$work/time" | grep -vx 'clock 1' | sort | uniq -c)
+    [ -z "$other" ] || fail "readings of another clock than the monotonic one: $other"
+}
+
+# expect_pauses COUNT US: the program paused COUNT times, each exactly US.
+expect_pauses() {
+    local all exact
+    all=$(grep -c '^pause ' "$work/time")
+    exact=$(grep -cx "pause $2" "$work/time")
+    [ "$all" -eq "$1" ] && [ "$exact" -eq "$1" ] ||
+        fail "$all pauses, $exact of them of $2 us; expected $1 of $2 us"
 }
 
 expect_status() {
@@ -182,30 +243,96 @@ slow_writes)
     [ "$le20" -eq 0 ] || fail "a 25 ms write counted under 20 ms"
     [ "$max_ms" -ge 25 ] || fail "maximum delay $max_ms ms, expected at least 25"
     ;;
+class_bounds)
+    # Every bound belongs to the lower class; each delay is exactly the pause.
+    for us in 20000 20001 30000 30001 40000 40001; do
+        run_virtual -- 3 "$us" 25 35 0
+        expect_status 1
+        # shellcheck disable=SC2046
+        expect_stdout "$(report_text 0 $(class_counts 3 "$us") $((us / 1000)))\n"
+        expect_pauses 3 "$us"
+        expect_only_monotonic
+    done
+    ;;
+exact_pauses)
+    # Odd and sub-millisecond delays are paused exactly as given, and the
+    # longest delay is shown in whole milliseconds, the rest dropped.
+    for us in 0 1 999 1001 12345 20999; do
+        run_virtual -- 5 "$us" 25 35 0
+        expect_status 1
+        # shellcheck disable=SC2046
+        expect_stdout "$(report_text 0 $(class_counts 5 "$us") $((us / 1000)))\n"
+        expect_pauses 5 "$us"
+        expect_only_monotonic
+    done
+    ;;
+refusals_in_window)
+    # Each write is refused twice: three attempts, each taking the stand-in
+    # 500 us and followed by a full pause, all inside the iteration's window.
+    run_virtual PLCSIM_REFUSE=2 PLCSIM_WRITE_US=500 -- 4 7000 25 35 0
+    expect_status 1
+    expect_stdout "$(report_text 0 0 4 0 0 22)\n"
+    expect_pauses 12 7000
+    [ "$(grep -cx 'sleep 500' "$work/time")" -eq 12 ] || fail "expected 12 write times of 500 us"
+    expect_only_monotonic
+    expect_trace 'safe_value 25 1\n%s' "$(accepted_writes 4 25 11 2)"$'\n'
+    ;;
+whole_seconds)
+    # The total is the difference of the whole seconds of the run's first and
+    # last readings: 20 us across a second boundary is 1 s, and so is 1.9 s
+    # that crosses only one.
+    run_virtual VTIME_START_US=100999990 -- 2 10 25 35 0
+    expect_stdout "$(report_text 1 2 0 0 0 0)\n"
+    run_virtual VTIME_START_US=100050000 -- 1 1900000 25 35 0
+    expect_stdout "$(report_text 1 0 0 0 1 1900)\n"
+    ;;
+long_run)
+    # 10,000 iterations of 20 ms: 200 s of the controller's time.
+    run_virtual -- 10000 20000 7 7 0
+    expect_status 1
+    expect_stdout "$(report_text 200 10000 0 0 0 20)\n"
+    expect_pauses 10000 20000
+    expect_only_monotonic
+    ;;
 write_never_accepted)
-    # Output 31 does not exist: its write is refused until the run gives up.
-    run_program PLCSIM_OUTPUTS=25-30 -- 30 1000 25 35 0
+    # Output 31 does not exist: its write is refused, with a pause after each
+    # attempt, until 10 s have passed since the first; the report covers the
+    # six iterations before it.
+    run_virtual PLCSIM_OUTPUTS=25-30 -- 30 1000 25 35 0
     expect_status 2
-    head -n 1 "$work/stdout" >"$work/first_line"
-    printf 'output 31 refused every write for 10 s; run stopped after 6 of 30 iterations\n' \
-        | cmp -s - "$work/first_line" || fail "first line is not the refusal notice"
-    read_report 1
-    expect_counts_sum 6
-    [ "$(wc -l <"$work/stdout")" -eq 8 ] || fail "expected the notice and seven report lines"
-    { [ "$elapsed" -ge 9 ] && [ "$elapsed" -le 30 ]; } || fail "run took $elapsed s, expected about 10"
-    [ "$(grep -c '^write 31 0 -1$' "$work/trace")" -ge 2 ] || fail "output 31 was not retried"
+    expect_stdout 'output 31 refused every write for 10 s; run stopped after 6 of 30 iterations\n%s\n' \
+        "$(report_text 10 6 0 0 0 1)"
+    expect_pauses $((6 + 10000)) 1000
+    expect_only_monotonic
+    [ "$(grep -c '^write 31 0 -1$' "$work/trace")" -eq 10000 ] || fail "output 31 was not tried for 10 s"
     grep -q '^write 32 ' "$work/trace" && fail "the sweep went on past output 31"
+    ;;
+memory_locked)
+    # Memory is locked by the time of the first write: at least the timing
+    # log (20,000 entries) and the program. Only root may lock it.
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "SKIPPED [$case_name]: not root, so the program may not lock its memory"
+        [ "${CI:-}" = true ] && exit 1
+        exit 77
+    fi
+    run_virtual PLCSIM_LOCKED="$work/locked" -- 3 0 25 35 0
+    expect_status 1
+    locked_kb=$(sed -nE 's/^VmLck:[[:space:]]*([0-9]+) kB$/\1/p' "$work/locked")
+    [ "${locked_kb:-0}" -ge 240 ] || fail "locked at the first write: $(cat "$work/locked"), expected 240 kB or more"
     ;;
 lost_report)
     # Standard output a full device or closed: the report is lost, so the run
     # ends with 74 instead of 1 (completed) or 2 (stopped on output 27).
+    # In virtual time, so that the stop on output 27 takes no 10 s (and with
+    # a pause, without which virtual time would stand still).
+    clock=$(virtual_time_settings)
     for way in full closed; do
         for settings in "" PLCSIM_OUTPUTS=25-26; do
             # shellcheck disable=SC2086
             if [ "$way" = full ]; then
-                env $settings "${runner[@]}" "$program" 3 0 25 35 0 >/dev/full 2>"$work/stderr" </dev/null
+                env "$clock" $settings "${runner[@]}" "$program" 3 1000 25 35 0 >/dev/full 2>"$work/stderr" </dev/null
             else
-                env $settings "${runner[@]}" "$program" 3 0 25 35 0 >&- 2>"$work/stderr" </dev/null
+                env "$clock" $settings "${runner[@]}" "$program" 3 1000 25 35 0 >&- 2>"$work/stderr" </dev/null
             fi
             status=$?
             expect_status 74
