@@ -8,7 +8,9 @@
 # - with INTERPRETER, it names that program interpreter (and so not the other
 #   ARM float ABI's);
 # - with OLD_LOADERS, it carries the SysV hash table (DT_HASH), the only one
-#   that C libraries before 2.5 read.
+#   that C libraries before 2.5 read, and it takes no compiler runtime helper
+#   (a division, an unwinder) from any library it loads: a controller's
+#   libplc.so may export one built for another CPU.
 #   cmake -DREADELF=readelf -DBINARY=path -DNEEDED=libc.so.6,libplc.so
 #         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON] -P check_binary.cmake
 foreach(part IN ITEMS "--dynamic" "--program-headers")
@@ -53,6 +55,19 @@ endif()
 
 if(OLD_LOADERS AND NOT elf MATCHES "\\(HASH\\)")
   list(APPEND faults "has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
+endif()
+
+if(OLD_LOADERS)
+  execute_process(COMMAND ${READELF} --dyn-syms --wide ${BINARY} OUTPUT_VARIABLE symbols)
+  # Undefined symbols of the compiler's runtime; the C library's own __aeabi_
+  # memory and errno functions are no helpers.
+  string(REGEX MATCHALL " UND (__aeabi_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+|__[a-z]+[sdt][if][0-9])"
+         helpers "${symbols}")
+  list(TRANSFORM helpers REPLACE "^ UND " "")
+  list(FILTER helpers EXCLUDE REGEX "^__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")
+  if(helpers)
+    list(APPEND faults "takes compiler runtime helpers from the libraries it loads: [${helpers}]")
+  endif()
 endif()
 
 if(faults)
