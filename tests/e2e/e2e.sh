@@ -243,26 +243,16 @@ slow_writes)
     [ "$le20" -eq 0 ] || fail "a 25 ms write counted under 20 ms"
     [ "$max_ms" -ge 25 ] || fail "maximum delay $max_ms ms, expected at least 25"
     ;;
-class_bounds)
-    # Every bound belongs to the lower class; each delay is exactly the pause.
-    for us in 20000 20001 30000 30001 40000 40001; do
+exact_delays)
+    # Each delay is exactly the pause, odd and sub-millisecond ones included;
+    # every bound belongs to the lower class; the longest delay is shown in
+    # whole milliseconds, the rest dropped.
+    for us in 0 1 999 1001 12345 20000 20001 20999 30000 30001 40000 40001; do
         run_virtual -- 3 "$us" 25 35 0
         expect_status 1
         # shellcheck disable=SC2046
         expect_stdout "$(report_text 0 $(class_counts 3 "$us") $((us / 1000)))\n"
         expect_pauses 3 "$us"
-        expect_only_monotonic
-    done
-    ;;
-exact_pauses)
-    # Odd and sub-millisecond delays are paused exactly as given, and the
-    # longest delay is shown in whole milliseconds, the rest dropped.
-    for us in 0 1 999 1001 12345 20999; do
-        run_virtual -- 5 "$us" 25 35 0
-        expect_status 1
-        # shellcheck disable=SC2046
-        expect_stdout "$(report_text 0 $(class_counts 5 "$us") $((us / 1000)))\n"
-        expect_pauses 5 "$us"
         expect_only_monotonic
     done
     ;;
