@@ -54,8 +54,8 @@ else()
 endif()
 
 # The clock of the end-to-end runs in virtual time, loaded into the program's
-# process: built for the target, as the program is.
-# It needs nothing but the C library, so that it loads on an older one too.
+# process: built for the target, as the program is, and needing nothing but
+# the C library, so that it loads on an older one too.
 add_library(virtual_time SHARED tests/support/virtual_time.cc)
 target_compile_options(virtual_time PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
 target_link_options(virtual_time PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
@@ -77,8 +77,10 @@ function(add_e2e_tests prefix)
   endforeach()
 endfunction()
 
+# The cases are those e2e.sh holds.
 execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh --list
                 OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh)
 string(REPLACE "\n" ";" e2e_cases "${e2e_cases}")
 if(PLC_DO_TEST_SANITIZE)
   # Locking all memory would pin the sanitizers' shadow memory: not done there.
@@ -95,24 +97,23 @@ if(CMAKE_CROSSCOMPILING)
   # the build's emulator with that library's root.
   set(PLC_OLD_LIBC_ROOT "" CACHE PATH
       "A root holding an older C library of the target (tools/fetch-old-libc) for the e2e tests")
-  set(old_libc_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
-  list(FIND old_libc_runner -L root_option)
-  if(PLC_OLD_LIBC_ROOT AND root_option GREATER_EQUAL 0)
+  if(PLC_OLD_LIBC_ROOT AND NOT plc_no_emulator AND "-L" IN_LIST CMAKE_CROSSCOMPILING_EMULATOR)
+    set(old_libc_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+    list(FIND old_libc_runner -L root_option)
     math(EXPR root_option "${root_option} + 1")
     list(REMOVE_AT old_libc_runner ${root_option})
     list(INSERT old_libc_runner ${root_option} ${PLC_OLD_LIBC_ROOT})
-  endif()
-  if(plc_no_emulator AND PLC_ABI_NAME STREQUAL "armhf")
-    add_skipped_test(old_libc.e2e "the ARM programs cannot run here: ${plc_no_emulator}")
-  elseif(PLC_OLD_LIBC_ROOT AND root_option GREATER_EQUAL 0)
     add_e2e_tests(old_libc CASES ${e2e_cases} RUNNER ${old_libc_runner})
-  elseif(PLC_OLD_LIBC_ROOT)
-    add_skipped_test(old_libc.e2e
-      "the emulator [${CMAKE_CROSSCOMPILING_EMULATOR}] takes no -L ROOT to run on ${PLC_OLD_LIBC_ROOT}")
   elseif(PLC_ABI_NAME STREQUAL "armhf")
     # Only armhf: Debian's registry holds no older armel C library.
-    add_skipped_test(old_libc.e2e
-      "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOT=DIR")
+    if(plc_no_emulator)
+      set(reason "the ARM programs cannot run here: ${plc_no_emulator}")
+    elseif(PLC_OLD_LIBC_ROOT)
+      set(reason "the emulator [${CMAKE_CROSSCOMPILING_EMULATOR}] takes no -L ROOT to run on ${PLC_OLD_LIBC_ROOT}")
+    else()
+      set(reason "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOT=DIR")
+    endif()
+    add_skipped_test(old_libc.e2e "${reason}")
   endif()
 endif()
 
