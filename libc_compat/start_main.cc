@@ -4,7 +4,7 @@
 // toolchain's default CPU (ARMv5TE for Debian's armel, ARMv7 Thumb-2 for its
 // armhf), newer than the oldest controllers the program must run on, and
 // Debian 12's call __libc_start_main@GLIBC_2.34, which older C libraries do
-// not have. So the program is linked without them (-nostartfiles) and enters
+// not have. So the program is linked without them (-nostdlib) and enters
 // here: `_start` hands main to __libc_start_main@GLIBC_2.4, present in every
 // ARM EABI C library and kept by newer ones, together with a routine that
 // runs the program's initialisers as the older libraries' own start files

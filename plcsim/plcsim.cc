@@ -6,9 +6,10 @@
 //   PLCSIM_REFUSE=K            refuse every write K times before accepting it
 //   PLCSIM_OUTPUTS=FIRST-LAST  the outputs that exist; others are refused
 //   PLCSIM_WRITE_US=N          each write attempt takes N microseconds
-//   PLCSIM_LOCKED=FILE         at the first write, write to FILE how much of
-//                              the process's memory is locked then (the
-//                              VmLck line of /proc/self/status)
+//   PLCSIM_LOCKED=FILE         when a safe value is set (the sweep does that
+//                              once, before its first reading), write to FILE
+//                              how much of the process's memory is locked
+//                              then (the VmLck line of /proc/self/status)
 // A malformed value ends the process with status 3 before main runs.
 #include "plcsim/plcsim.h"
 
@@ -42,7 +43,7 @@ struct simulated_controller {
 
     uint32_t write_us;
 
-    const char* locked_report;  // PLCSIM_LOCKED, until the first write
+    const char* locked_report;  // PLCSIM_LOCKED, until the first safe value
 };
 
 simulated_controller sim;
@@ -192,10 +193,6 @@ __attribute__((destructor)) void write_trace_at_exit() {
 }  // namespace
 
 extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
-    if (sim.locked_report != nullptr) {
-        report_locked_memory(sim.locked_report);
-        sim.locked_report = nullptr;
-    }
     if (sim.write_us != 0) sleep_for(sim.write_us / 1000000, sim.write_us % 1000000 * 1000);
     int32_t result = -1;
     if (output_exists(port)) {
@@ -211,6 +208,11 @@ extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
 }
 
 extern "C" int32_t plc_write_port_safe_value(int32_t port, int32_t value) {
+    // Here rather than in a write, so that no write pays for the check.
+    if (sim.locked_report != nullptr) {
+        report_locked_memory(sim.locked_report);
+        sim.locked_report = nullptr;
+    }
     record(plcsim::call_kind::safe_value, port, value, 0);
     return 0;
 }

@@ -298,8 +298,9 @@ write_never_accepted)
     grep -q '^write 32 ' "$work/trace" && fail "the sweep went on past output 31"
     ;;
 memory_locked)
-    # Memory is locked by the time of the first write: at least the timing
-    # log (20,000 entries) and the program. Only root may lock it.
+    # Memory is locked by the time the sweep sets the safe value, before its
+    # first reading: at least the timing log (20,000 entries) and the
+    # program. Only root may lock it.
     if [ "$(id -u)" -ne 0 ]; then
         echo "SKIPPED [$case_name]: not root, so the program may not lock its memory"
         [ "${CI:-}" = true ] && exit 1
@@ -308,7 +309,7 @@ memory_locked)
     run_virtual PLCSIM_LOCKED="$work/locked" -- 3 0 25 35 0
     expect_status 1
     locked_kb=$(sed -nE 's/^VmLck:[[:space:]]*([0-9]+) kB$/\1/p' "$work/locked")
-    [ "${locked_kb:-0}" -ge 240 ] || fail "locked at the first write: $(cat "$work/locked"), expected 240 kB or more"
+    [ "${locked_kb:-0}" -ge 240 ] || fail "locked before the first reading: $(cat "$work/locked"), expected 240 kB or more"
     ;;
 lost_report)
     # Standard output a full device or closed: the report is lost, so the run
