@@ -10,7 +10,10 @@
 # - literal pools are data (the binary's mapping symbols say where they are),
 #   so a stripped binary cannot be checked;
 # - ATTRIBUTES ("|"-separated readelf -A lines, such as "Tag_CPU_arch: v4T")
-#   must each be there; with STATE arm, "Tag_THUMB_ISA_use: Thumb-2" must not.
+#   must each be there; with STATE arm, "Tag_THUMB_ISA_use: Thumb-2" must not;
+# - a check that read nothing proves nothing: every function the binary
+#   defines (its symbol table) must have had its instructions checked, so a
+#   disassembly of a layout this script does not read fails.
 #
 #   check_instructions.sh TOOL_PREFIX FLOOR STATE ATTRIBUTES BINARY...
 # TOOL_PREFIX is what comes before objdump, readelf and as
@@ -39,6 +42,7 @@ for binary in "$@"; do
     # (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4): branch
     # targets become "." (the assembler only needs an operand of the right
     # kind; .+4 for cbz, which branches forward only), comments go.
+    : >"$work/where"
     awk -v listing="$work/where" -v allowed="$state" '
         BEGIN { print ".syntax unified"; line = 1 }
         /^ *[0-9a-f]+:\t/ {
@@ -74,6 +78,25 @@ for binary in "$@"; do
         [ ${#faults[@]} -gt 0 ] || faults+=("the assembler failed: $(head -n 3 "$work/refused")")
     fi
     checked=$(($(wc -l <"$work/where")))
+
+    # Functions of which no instruction was checked: FUNC symbols with a size,
+    # the state bit cleared from Thumb ones' values.
+    "${tools}readelf" -sW "$binary" >"$work/symbols"
+    while IFS= read -r function; do faults+=("$function: no instruction of it was checked"); done < <(
+        awk -F'\t' '
+            function number(hex,    n, i) {
+                n = 0; hex = tolower(hex)
+                for (i = 1; i <= length(hex); i++) n = n * 16 + index("0123456789abcdef", substr(hex, i, 1)) - 1
+                return n
+            }
+            FILENAME == ARGV[1] { checked[number($2)] = 1; next }
+            $4 == "FUNC" && $7 != "UND" && $7 != "ABS" && $3 + 0 > 0 {
+                start = number($2); start -= start % 2
+                for (a = start; a < start + $3; a += 2) if (a in checked) next
+                print $8
+            }' "$work/where" <(awk '$1 ~ /^[0-9]+:$/ { $1 = $1; gsub(/ /, "\t"); print }' "$work/symbols") |
+            sort -u)
+    [ "$checked" -gt 0 ] || faults+=("no instruction was read from the disassembly of ${tools}objdump")
 
     "${tools}readelf" -A "$binary" >"$work/attributes"
     IFS='|' read -r -a wanted <<<"$attributes"

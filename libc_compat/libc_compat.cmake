@@ -1,9 +1,26 @@
 # One controller binary for every ARM EABI GNU C library, from the first one
 # (2.4) on, and for every core of its architecture floor: the binary asks for
 # no symbol version newer than GLIBC_2.4, starts through its own start-up
-# (start_main.cc) instead of the toolchain's start files, needs librt.so.1
-# where clock_gettime lived before 2.17, and carries the SysV hash table that
-# loaders before 2.5 read. Included by controller (cross) builds only.
+# (start_main.cc) instead of the toolchain's start files, finds clock_gettime
+# in whichever of librt.so.1 and libc.so.6 holds it (below), and carries the
+# SysV hash table that loaders before 2.5 read. Included by controller (cross)
+# builds only.
+#
+# Where clock_gettime@GLIBC_2.4 lives depends on the C library's age:
+#   2.4 to 2.16    librt.so.1 only
+#   2.17 to 2.30   librt.so.1; libc.so.6 has it only as GLIBC_2.17
+#   2.31 on        libc.so.6; librt.so.1 has none (from 2.34 an empty stub)
+# The loader looks a symbol up in the program's NEEDED libraries in their
+# order and takes the first that defines it in the version asked. The version
+# need of a reference also names a file (libc.so.6 here: the file that
+# defined it at link time), and loaders before 2.31 stop when they reach that
+# file without finding the symbol there: "symbol clock_gettime, version
+# GLIBC_2.4 not defined in file libc.so.6 with link time reference", without
+# looking further. So librt.so.1 comes before libc.so.6 in NEEDED: 2.4 to
+# 2.30 find clock_gettime in librt.so.1 before they reach libc.so.6, and
+# from 2.31 on, whose loaders do not stop there, pass over librt.so.1 and
+# find it in libc.so.6. tests/build/loader_view.cmake checks each built
+# binary against every one of these layouts by the same rule.
 #
 # plc_link_without_toolchain_runtime(TARGET): nothing of the toolchain's own
 #   start files and runtime libraries (libgcc, libstdc++), which are built for
@@ -26,10 +43,11 @@ function(plc_link_without_toolchain_runtime target)
 endfunction()
 
 function(plc_link_for_old_libc target)
-  plc_link_without_toolchain_runtime(${target})
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/libc_compat/start_main.cc)
   target_link_options(${target} PRIVATE -Wl,--hash-style=both)
-  # Needed even where nothing binds to it: before 2.17 it holds clock_gettime.
-  # By its file name, since a C library from 2.34 on ships no librt.so to link.
+  # librt.so.1 ahead of libc.so.6 (above), needed even where nothing binds to
+  # it, and by its file name, since a C library from 2.34 on ships no
+  # librt.so to link.
   target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed -l:librt.so.1 -Wl,--pop-state)
+  plc_link_without_toolchain_runtime(${target})
 endfunction()

@@ -16,6 +16,18 @@ using exit_function = void (*)();
 
 extern "C" {
 
+// What the toolchain's start files and libc_nonshared.a (neither linked in)
+// would give a program for its exit-time work: the handle under which global
+// objects register their destructors, and atexit, which the shared C library
+// does not export, as __cxa_atexit under that handle.
+__attribute__((visibility("hidden"))) void* __dso_handle = &__dso_handle;
+
+int __cxa_atexit(void (*function)(void*), void* argument, void* dso_handle);
+
+__attribute__((visibility("hidden"))) int atexit(exit_function function) {
+    return __cxa_atexit(reinterpret_cast<void (*)(void*)>(function), nullptr, __dso_handle);
+}
+
 int libc_start_main_2_4(main_function main, int argc, char** argv, main_function init,
                         exit_function fini, exit_function rtld_fini, void* stack_end);
 __asm__(".symver libc_start_main_2_4,__libc_start_main@GLIBC_2.4");

@@ -6,7 +6,8 @@
 #ifndef LIBC_COMPAT_SYMBOL_VERSIONS_H
 #define LIBC_COMPAT_SYMBOL_VERSIONS_H
 
-// In libc.so.6 from 2.17 on, in librt.so.1 before: the program needs both.
+// In librt.so.1 before 2.31, in libc.so.6 from 2.31 on: the program needs both,
+// librt.so.1 first (libc_compat.cmake says why).
 __asm__(".symver clock_gettime,clock_gettime@GLIBC_2.4");
 
 #endif

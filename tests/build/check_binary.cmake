@@ -8,11 +8,15 @@
 # - with INTERPRETER, it names that program interpreter (and so not the other
 #   ARM float ABI's);
 # - with OLD_LOADERS, it carries the SysV hash table (DT_HASH), the only one
-#   that C libraries before 2.5 read, and it takes no compiler runtime helper
+#   that C libraries before 2.5 read, it takes no compiler runtime helper
 #   (a division, an unwinder) from any library it loads: a controller's
-#   libplc.so may export one built for another CPU.
+#   libplc.so may export one built for another CPU, and the loader of every
+#   layout of the C library from FLOOR (2.4) on finds each of its imports
+#   (loader_view.cmake).
 #   cmake -DREADELF=readelf -DBINARY=path -DNEEDED=libc.so.6,libplc.so
-#         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON] -P check_binary.cmake
+#         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON [-DFLOOR=2.4]]
+#         -P check_binary.cmake
+cmake_policy(VERSION 3.25)
 foreach(part IN ITEMS "--dynamic" "--program-headers")
   execute_process(COMMAND ${READELF} ${part} --wide ${BINARY}
                   OUTPUT_VARIABLE out RESULT_VARIABLE failed)
@@ -30,6 +34,7 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${line}")
   list(APPEND needed ${library})
 endforeach()
+list(JOIN needed ", " needed_in_order)
 list(SORT needed)
 string(REPLACE "," ";" expected "${NEEDED}")
 list(SORT expected)
@@ -70,15 +75,19 @@ if(OLD_LOADERS)
   endif()
 endif()
 
+if(OLD_LOADERS)
+  include(${CMAKE_CURRENT_LIST_DIR}/loader_view.cmake)
+endif()
+
 if(faults)
   list(JOIN faults "\n  " text)
   message(FATAL_ERROR "${BINARY}:\n  ${text}")
 endif()
-set(checked "needs [${needed}], no search path, bound at load")
+set(checked "needs [${needed_in_order}], no search path, bound at load")
 if(INTERPRETER)
   string(APPEND checked ", interpreter ${INTERPRETER}")
 endif()
 if(OLD_LOADERS)
-  string(APPEND checked ", SysV hash table")
+  string(APPEND checked ", SysV hash table, found by the loader of every C library from ${FLOOR} on:${loader_view}")
 endif()
 message("${BINARY}: ${checked}")
