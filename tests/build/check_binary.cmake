@@ -17,14 +17,21 @@
 #         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON [-DFLOOR=2.4]]
 #         -P check_binary.cmake
 cmake_policy(VERSION 3.25)
-foreach(part IN ITEMS "--dynamic" "--program-headers")
+
+# read_elf(OUT PART): what readelf PART (--dynamic, --dyn-syms, ...) says of
+# BINARY.
+function(read_elf out part)
   execute_process(COMMAND ${READELF} ${part} --wide ${BINARY}
-                  OUTPUT_VARIABLE out RESULT_VARIABLE failed)
+                  OUTPUT_VARIABLE text RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${READELF} ${part} could not read ${BINARY}")
   endif()
-  string(APPEND elf "${out}")
-endforeach()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+read_elf(dynamic --dynamic)
+read_elf(headers --program-headers)
+set(elf "${dynamic}${headers}")
 
 set(faults)
 
@@ -34,6 +41,8 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${line}")
   list(APPEND needed ${library})
 endforeach()
+# In the order the loader searches them.
+set(search_order ${needed})
 list(JOIN needed ", " needed_in_order)
 list(SORT needed)
 string(REPLACE "," ";" expected "${NEEDED}")
@@ -63,7 +72,7 @@ if(OLD_LOADERS AND NOT elf MATCHES "\\(HASH\\)")
 endif()
 
 if(OLD_LOADERS)
-  execute_process(COMMAND ${READELF} --dyn-syms --wide ${BINARY} OUTPUT_VARIABLE symbols)
+  read_elf(symbols --dyn-syms)
   # Undefined symbols of the compiler's runtime; the C library's own __aeabi_
   # memory and errno functions are no helpers.
   string(REGEX MATCHALL " UND (__aeabi_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+|__[a-z]+[sdt][if][0-9])"

@@ -1,9 +1,10 @@
 # The loader's view of a controller program on every layout the ARM EABI GNU
 # C library has had: for each layout, each symbol the program imports is
 # looked up as the loader does, and what the loader would refuse becomes a
-# fault. Included by check_binary.cmake (controller builds); sets, from
-# `elf` (readelf --dynamic of BINARY), READELF, BINARY and FLOOR (the oldest
-# C library the binary serves; 2.4 when not given):
+# fault. Included by check_binary.cmake (controller builds); from its
+# `search_order` (NEEDED in order), `symbols` (readelf --dyn-syms) and
+# read_elf(), and FLOOR (the oldest C library the binary serves; 2.4 when not
+# given), sets:
 #   faults        appended to, one line a refusal, in the loader's own words
 #   loader_view   where each import that moved between libraries is found
 #
@@ -87,20 +88,8 @@ function(defines out era file symbol version)
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
-# NEEDED, in the order the loader searches it.
-string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]*\\]" lines "${elf}")
-set(search_order)
-foreach(line IN LISTS lines)
-  string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${line}")
-  list(APPEND search_order ${library})
-endforeach()
-
 # The version needs: index -> file and version.
-execute_process(COMMAND ${READELF} --version-info --wide ${BINARY}
-                OUTPUT_VARIABLE version_info RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "${READELF} --version-info could not read ${BINARY}")
-endif()
+read_elf(version_info --version-info)
 string(REGEX REPLACE "^.*Version needs section[^\n]*\n" "" version_needs "${version_info}")
 string(REGEX MATCHALL "File: [^ \n]+|Name: [^ \n]+  Flags: [^\n]*Version: [0-9]+" entries "${version_needs}")
 set(need_file)
@@ -118,11 +107,6 @@ foreach(entry IN LISTS entries)
 endforeach()
 
 # The imports: symbol, version and the file its version need names.
-execute_process(COMMAND ${READELF} --dyn-syms --wide ${BINARY}
-                OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "${READELF} --dyn-syms could not read ${BINARY}")
-endif()
 string(REGEX MATCHALL "(GLOBAL|WEAK) +[A-Z]+ +UND [^ \n@]+(@[^ \n]+ \\([0-9]+\\))?" imports "${symbols}")
 if(NOT imports)
   list(APPEND faults "${READELF} shows no symbol it imports: nothing could be checked")
