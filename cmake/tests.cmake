@@ -60,17 +60,18 @@ add_library(virtual_time SHARED tests/support/virtual_time.cc)
 target_compile_options(virtual_time PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
 target_link_options(virtual_time PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
 
-# RUNNER words put before the program: the emulator of a cross build.
+# The program runs against the stand-in and the virtual clock of this build,
+# under its emulator, or under RUNNER words (another root, valgrind).
 function(add_e2e_tests prefix)
   cmake_parse_arguments(e2e "" "" "CASES;RUNNER" ${ARGN})
   foreach(case IN LISTS e2e_CASES)
     add_test(NAME ${prefix}.${case}
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${case}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${case} $<TARGET_FILE_DIR:plc>
                      $<TARGET_FILE:plc_do_test> ${e2e_RUNNER})
     # The stand-in answers the program's calls even when it was built against
     # the controller's own library.
     set_tests_properties(${prefix}.${case} PROPERTIES
-      ENVIRONMENT "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:plc>;PLC_VIRTUAL_TIME=$<TARGET_FILE:virtual_time>;${sanitizer_environment}"
+      ENVIRONMENT "${sanitizer_environment}"
       LABELS e2e
       SKIP_RETURN_CODE 77
       TIMEOUT 300)
@@ -89,7 +90,7 @@ endif()
 if(plc_no_emulator)
   add_skipped_test(e2e "the ARM programs cannot run here: ${plc_no_emulator}")
 else()
-  add_e2e_tests(e2e CASES ${e2e_cases} RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+  add_e2e_tests(e2e CASES ${e2e_cases})
 endif()
 
 # Every kind of initialiser and finaliser runs exactly once and in order in

@@ -6,31 +6,25 @@
 # long at the same points.
 #
 #   compare_builds.sh HOST_BUILD_DIR ARM_BUILD_DIR
-# The ARM programs run under the emulator the ARM build names (its file
-# `emulator`: qemu-arm, its CPU and the target root).
+# Each program runs against its build's stand-in and virtual clock, the ARM
+# one under the emulator its build names (tests/support/run_program.sh).
 set -u
 host_build=$1
 arm_build=$2
 [ -f "$arm_build/emulator" ] ||
     { echo "compare_builds: $arm_build names no emulator: its programs cannot run here"; exit 1; }
-mapfile -t emulator <"$arm_build/emulator"
+run_program=$(dirname "$0")/../support/run_program.sh
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 
-# run NAME BUILD [RUNNER...] -- ARG...
+# run NAME BUILD ARG...
 run() {
     local name=$1 build=$2
     shift 2
-    local runner=()
-    while [ "$1" != "--" ]; do runner+=("$1"); shift; done
-    shift
-    local clock=LD_PRELOAD=$build/libvirtual_time.so
-    [ ${#runner[@]} -gt 0 ] && clock=QEMU_SET_ENV=LD_PRELOAD=$build/libvirtual_time.so
-    env "$clock" VTIME_LOG="$work/$name.time" LD_LIBRARY_PATH="$build" PLCSIM_TRACE="$work/$name.trace" \
-        PLCSIM_REFUSE=1 PLCSIM_WRITE_US=250 "${runner[@]}" "$build/plc_do_test" "$@" \
-        >"$work/$name.out" 2>&1 </dev/null
+    env VTIME_LOG="$work/$name.time" PLCSIM_TRACE="$work/$name.trace" PLCSIM_REFUSE=1 PLCSIM_WRITE_US=250 \
+        bash "$run_program" "$build" --virtual "$build/plc_do_test" "$@" >"$work/$name.out" 2>&1 </dev/null
     echo $? >"$work/$name.status"
 }
 
@@ -50,9 +44,9 @@ command_lines=(
 
 for line in "${command_lines[@]}"; do
     # shellcheck disable=SC2086
-    run host "$host_build" -- $line
+    run host "$host_build" $line
     # shellcheck disable=SC2086
-    run arm "$arm_build" "${emulator[@]}" -- $line
+    run arm "$arm_build" $line
     for part in status out trace time; do
         if ! cmp -s "$work/host.$part" "$work/arm.$part"; then
             echo "DIFFER [$line]: $part"

@@ -7,12 +7,12 @@
 # are recorded; a few run in real time, with loose bounds, as the proof that
 # the real clock and pause are used.
 #
-#   e2e.sh CASE PROGRAM [RUNNER...]
+#   e2e.sh CASE BUILD PROGRAM [RUNNER...]
 #   e2e.sh --list                        the cases, one a line
 #
-# RUNNER, when given, is the command the program runs under (qemu-arm -L ...,
-# valgrind ...). The stand-in is found through LD_LIBRARY_PATH, the virtual
-# clock library through PLC_VIRTUAL_TIME, both set by the caller.
+# PROGRAM runs against the stand-in and the virtual clock of BUILD, under
+# BUILD's emulator or, when given, RUNNER (qemu-arm on another root,
+# valgrind ...): tests/support/run_program.sh.
 set -u
 
 if [ "${1:-}" = --list ]; then
@@ -21,9 +21,11 @@ if [ "${1:-}" = --list ]; then
 fi
 
 case_name=$1
-program=$2
-shift 2
-runner=("$@")
+build=$(cd "$2" && pwd)
+program=$3
+shift 3
+launcher=(bash "$(cd "$(dirname "$0")/../support" && pwd)/run_program.sh" "$build")
+[ $# -gt 0 ] && launcher+=(--runner "$@" --)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -42,7 +44,7 @@ run_program() {
     while [ "$1" != "--" ]; do vars+=("$1"); shift; done
     shift
     local started=$SECONDS
-    env PLCSIM_TRACE="$work/trace" "${vars[@]}" "${runner[@]}" "$program" "$@" \
+    env PLCSIM_TRACE="$work/trace" "${vars[@]}" "${launcher[@]}" "$program" "$@" \
         >"$work/stdout" 2>"$work/stderr" </dev/null
     status=$?
     elapsed=$((SECONDS - started))
@@ -50,21 +52,14 @@ run_program() {
     return 0
 }
 
-# The settings that load the virtual clock into the program's process: under
-# qemu-arm into the guest only (the emulator itself is a program of the PC).
-virtual_time_settings() {
-    [ -f "${PLC_VIRTUAL_TIME:-}" ] || fail "no virtual clock library (PLC_VIRTUAL_TIME)"
-    case "${runner[0]:-}" in
-    *qemu-*) echo "QEMU_SET_ENV=LD_PRELOAD=$PLC_VIRTUAL_TIME" ;;
-    *) echo "LD_PRELOAD=$PLC_VIRTUAL_TIME" ;;
-    esac
-}
-
 # run_virtual [NAME=VALUE...] -- ARG...: in virtual time, its readings and
 # pauses recorded in $work/time.
 run_virtual() {
     rm -f "$work/time"
-    run_program "$(virtual_time_settings)" VTIME_LOG="$work/time" "$@"
+    local plain=("${launcher[@]}")
+    launcher+=(--virtual)
+    run_program VTIME_LOG="$work/time" "$@"
+    launcher=("${plain[@]}")
     # The longest of them stands for 200 s of the controller's time.
     [ "$elapsed" -lt 10 ] || fail "a run in virtual time took $elapsed s"
 }
@@ -316,14 +311,13 @@ lost_report)
     # ends with 74 instead of 1 (completed) or 2 (stopped on output 27).
     # In virtual time, so that the stop on output 27 takes no 10 s (and with
     # a pause, without which virtual time would stand still).
-    clock=$(virtual_time_settings)
     for way in full closed; do
         for settings in "" PLCSIM_OUTPUTS=25-26; do
             # shellcheck disable=SC2086
             if [ "$way" = full ]; then
-                env "$clock" $settings "${runner[@]}" "$program" 3 1000 25 35 0 >/dev/full 2>"$work/stderr" </dev/null
+                env $settings "${launcher[@]}" --virtual "$program" 3 1000 25 35 0 >/dev/full 2>"$work/stderr" </dev/null
             else
-                env "$clock" $settings "${runner[@]}" "$program" 3 1000 25 35 0 >&- 2>"$work/stderr" </dev/null
+                env $settings "${launcher[@]}" --virtual "$program" 3 1000 25 35 0 >&- 2>"$work/stderr" </dev/null
             fi
             status=$?
             expect_status 74
@@ -333,7 +327,7 @@ lost_report)
     # A refused command line stays 255, its text written or not.
     for args in "1 2 3" "10001 0 25 35 0"; do
         # shellcheck disable=SC2086
-        "${runner[@]}" "$program" $args >/dev/full 2>"$work/stderr" </dev/null
+        "${launcher[@]}" "$program" $args >/dev/full 2>"$work/stderr" </dev/null
         status=$?
         expect_status 255
     done
@@ -347,8 +341,8 @@ foreign_library)
     # one (a target root with the controller maker's), that one runs.
     mkdir "$work/here"
     cp "$program" "$work/here/plc_do_test"
-    cp "${LD_LIBRARY_PATH%%:*}/libplc.so" "$work/here/libplc.so"
-    (cd "$work/here" && env -u LD_LIBRARY_PATH PLCSIM_TRACE="$work/trace" "${runner[@]}" ./plc_do_test 3 0 25 35 0 \
+    cp "$build/libplc.so" "$work/here/libplc.so"
+    (cd "$work/here" && env PLCSIM_TRACE="$work/trace" "${launcher[@]}" --no-stand-in ./plc_do_test 3 0 25 35 0 \
         >"$work/stdout" 2>"$work/stderr" </dev/null)
     status=$?
     [ -e "$work/trace" ] && fail "the libplc.so of the directory it was started in was loaded"
@@ -359,7 +353,7 @@ foreign_library)
 malformed_setting)
     # The stand-in refuses a malformed setting before the program runs.
     for setting in PLCSIM_REFUSE=x PLCSIM_OUTPUTS=30-25 PLCSIM_WRITE_US=-1 PLCSIM_OUTPUTS=25; do
-        env "$setting" "${runner[@]}" "$program" 1 0 25 35 0 >"$work/stdout" 2>"$work/stderr" </dev/null
+        env "$setting" "${launcher[@]}" "$program" 1 0 25 35 0 >"$work/stdout" 2>"$work/stderr" </dev/null
         status=$?
         expect_status 3
         grep -q "${setting%%=*}" "$work/stderr" || fail "$setting: the variable is not named"
