@@ -163,6 +163,19 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   endif()
 endif()
 
+# A build names the commit it was built from, also after a new commit.
+find_program(PLC_GIT git)
+if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
+  if(PLC_GIT AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
+    add_test(NAME build.identity
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/identity.sh ${PROJECT_SOURCE_DIR}
+                     ${CMAKE_BINARY_DIR}/identity_test)
+    set_tests_properties(build.identity PROPERTIES TIMEOUT 300)
+  else()
+    add_skipped_test(build.identity "not a git checkout, or no git (apt-get install git)")
+  endif()
+endif()
+
 if(NOT PLC_DO_TEST_SANITIZE)
   set(expected_needed libc.so.6,libplc.so)
   set(controller_checks)

@@ -1,3 +1,4 @@
+#include "build_identity.h"
 #include "run/run.h"
 
 // Which release and target a copied binary is, for `strings`; never printed.

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The identity a built program carries names the commit it was built from,
+# whenever it was built: in a new repository holding SOURCE_DIR's files as
+# they are (committed or not), a build names its commit; after a new commit a rebuild names the new one, compiling
+# again only what carries the identity; a changed tracked file adds
+# "+modified"; a rebuild with nothing changed leaves the program as it was.
+#   identity.sh SOURCE_DIR WORK_DIR
+set -u
+source_dir=$1
+work=$2
+fail() { echo "FAIL [identity]: $*"; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work/src"
+git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+    (cd "$source_dir" && xargs -0 cp --parents -t "$work/src") || fail "could not copy $source_dir"
+cd "$work/src"
+commit() { git -c user.name=identity -c user.email=identity@localhost commit --quiet "$@"; }
+git init --quiet && git add -A && commit -m "the tree under test" || fail "could not make a repository"
+build() {
+    cmake --build "$work/build" --target plc_do_test >"$work/build.log" 2>&1 ||
+        { tail -n 20 "$work/build.log"; fail "the build failed"; }
+}
+identity() { strings -a "$work/build/plc_do_test" | grep -a '^plc_do_test '; }
+expect() {
+    local wanted="commit $(git rev-parse --short=12 HEAD)$1"
+    [[ "$(identity)" == *" $wanted" ]] || fail "$2: the program says [$(identity)], expected [... $wanted]"
+}
+changed_since() { [ "$1" -nt "$work/stamp" ]; }
+
+cmake -S . -B "$work/build" -DBUILD_TESTING=OFF >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log"; fail "configuring failed"; }
+build
+expect "" "first build"
+
+sleep 1
+touch "$work/stamp"
+build
+changed_since "$work/build/plc_do_test" && fail "a rebuild with nothing changed linked the program again"
+
+commit --allow-empty -m "another commit"
+build
+expect "" "rebuilt after a commit"
+changed_since "$work/build/libplc_do_test_core.a" && fail "a new commit compiled the program's library again"
+
+echo "# changed" >>README.md
+build
+expect "+modified" "rebuilt with a changed tracked file"
+echo "PASS [identity]: $(identity)"
