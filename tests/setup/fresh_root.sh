@@ -8,9 +8,14 @@
 #   2. README's run command as root: it installs what building needs, builds
 #      without GoogleTest (the unit tests say they were not built) and runs
 #      the sweep against the stand-in to the end (status 1);
-#   3. README's test command as root, in CI mode: every suite;
-#   4. the other commands README shows: the stand-in example, the release
-#      and its checksums, the benchmark.
+#   3. tools/setup test as root on a machine with gcc-multilib, which
+#      conflicts with Debian's ARM cross compilers: it must leave
+#      gcc-multilib installed and say why it left them out; then
+#      gcc-multilib goes, as the user was told to do;
+#   4. README's test command as root, in CI mode: every suite;
+#   5. the other commands README shows: the stand-in example, the release
+#      (built twice and compared) and its checksums, cmake --install into a
+#      scratch folder and the identity `strings` finds there, the benchmark.
 # Each command is taken as README writes it, and the run fails if README no
 # longer holds it.
 #
@@ -22,14 +27,16 @@ top=$PWD
 run_command='tools/setup run && cmake -S . -B build && cmake --build build && LD_LIBRARY_PATH=build build/plc_do_test 1000 20000 25 35 0'
 test_command='tools/run-tests'
 standin_example='PLCSIM_OUTPUTS=25-30 PLCSIM_TRACE=trace.txt LD_LIBRARY_PATH=build build/plc_do_test 30 1000 25 35 0'
-release_command='tools/release'
+release_command='tools/release --check'
 checksum_command='sha256sum -c SHA256SUMS'
+install_command='cmake --install build-armhf --prefix DIR'
+strings_command="strings plc_do_test | grep '^plc_do_test '"
 bench_command='bench/run'
 
 fail() { echo "FAIL [fresh root]: $*" >&2; exit 1; }
 
 for command in "$run_command" "$test_command" "$standin_example" "$release_command" \
-               "$checksum_command" "$bench_command"; do
+               "$checksum_command" "$install_command" "$strings_command" "$bench_command"; do
     grep -qF -- "$command" README.md || fail "README no longer shows: $command"
 done
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot)"
@@ -105,6 +112,14 @@ grep -q 'unit tests not built: GoogleTest is not installed' "$base/out" ||
     fail "the build without GoogleTest did not say that the unit tests were not built"
 grep -q '^20\.\.30ms: ' "$base/out" || fail "the run command printed no report"
 
+in_root root -- "apt-get install -y -q --no-install-recommends gcc-multilib >/dev/null && tools/setup test"
+[ "$status" -eq 0 ] || fail "tools/setup test beside gcc-multilib ended with $status, expected 0 (suites skipped)"
+chroot "$root" dpkg-query -W -f='${db:Status-Status}' gcc-multilib | grep -qx installed ||
+    fail "tools/setup test removed gcc-multilib"
+grep -q 'g++-arm-linux-gnueabihf is not installed: apt would remove .*gcc-multilib' "$base/out" ||
+    fail "tools/setup test did not say that gcc-multilib kept the cross compilers out"
+chroot "$root" apt-get remove -y -q gcc-multilib >/dev/null
+
 in_root root CI=true -- "$test_command"
 [ "$status" -eq 0 ] || fail "the test command ended with $status"
 
@@ -114,6 +129,13 @@ grep -q '^write 31 0 -1$' "$root$project/trace.txt" || fail "the stand-in exampl
 
 in_root root -- "$release_command && cd dist && $checksum_command"
 [ "$status" -eq 0 ] || fail "the release ended with $status"
+
+scratch=/tmp/installed
+in_root root -- "${install_command/DIR/$scratch} >/dev/null && cd $scratch/bin && $strings_command"
+[ "$status" -eq 0 ] || fail "cmake --install or strings ended with $status"
+commit=$(git -C "$root$project" rev-parse --short=12 HEAD)
+grep -qx "plc_do_test [0-9.]* armhf commit $commit" "$base/out" ||
+    fail "the installed binary does not name commit $commit: $(tail -n 1 "$base/out")"
 
 in_root root -- "$bench_command"
 [ "$status" -eq 0 ] || fail "the benchmark ended with $status"
