@@ -99,7 +99,7 @@ in_root() {
 
 in_root newcomer -- "$run_command"
 [ "$status" -eq 1 ] || fail "as an ordinary user the run command ended with $status, expected 1"
-grep -qF 'apt-get update && apt-get install -y --no-install-recommends cmake make g++' "$base/out" ||
+grep -qF 'apt-get update && apt-get install -y --no-remove --no-install-recommends cmake make g++' "$base/out" ||
     fail "as an ordinary user the run command did not print the command to run as root"
 grep -q 'Nothing can be built until then' "$base/out" || fail "no clear word that nothing can be built"
 grep -q 'command not found' "$base/out" && fail "a command was missing instead of a clear stop"
