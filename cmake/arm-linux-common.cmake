@@ -16,6 +16,8 @@
 # ABI.
 
 set(CMAKE_SYSTEM_NAME Linux)
+# Every ARM EABI GNU C library, from the first one on.
+set(PLC_PROJECT_LIBC_FLOOR 2.4)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
 set(PLC_CROSS_PREFIX "${plc_default_prefix}" CACHE STRING

@@ -10,7 +10,8 @@
 # - literal pools are data (the binary's mapping symbols say where they are),
 #   so a stripped binary cannot be checked;
 # - ATTRIBUTES ("|"-separated readelf -A lines, such as "Tag_CPU_arch: v4T")
-#   must each be there; with STATE arm, "Tag_THUMB_ISA_use: Thumb-2" must not;
+#   must each be there (the floor's Tag_THUMB_ISA_use among them: Thumb-1
+#   where the floor has no Thumb-2);
 # - a check that read nothing proves nothing: every function the binary
 #   defines (its symbol table) must have had its instructions checked, so a
 #   disassembly of a layout this script does not read fails.
@@ -104,8 +105,6 @@ for binary in "$@"; do
         grep -qx " *$attribute" "$work/attributes" ||
             faults+=("attributes lack \"$attribute\": $(grep -E "^ *${attribute%%:*}:" "$work/attributes" | sed 's/^ *//')")
     done
-    [ "$state" = arm ] && grep -q 'Tag_THUMB_ISA_use: Thumb-2' "$work/attributes" &&
-        faults+=("attributes allow Thumb-2")
 
     if [ ${#faults[@]} -gt 0 ]; then
         echo "$name: ${#faults[@]} faults against $floor:" >&2

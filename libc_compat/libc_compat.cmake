@@ -27,8 +27,8 @@
 #   a newer CPU than the floor, is linked in; only the C library itself.
 #   Code that would need a runtime helper (a 64-bit division, say) fails to
 #   link instead of pulling one in.
-# plc_link_for_old_libc(TARGET): that, the start-up and the link options for
-#   one program.
+# The rest of a controller program's link (the start-up, librt.so.1, the hash
+# table) is in plc_link_as_controller_program, in CMakeLists.txt.
 
 target_compile_options(project_options INTERFACE
   "SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/symbol_versions.h")
@@ -38,16 +38,10 @@ function(plc_link_without_toolchain_runtime target)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
   # libc.so.6 by its file name: the libc.so linker script would add
   # libc_nonshared.a, which is toolchain-built code too.
+  # The loader as well where the code needs it: on ARM it holds the stack
+  # protector's guard (__stack_chk_guard), which an SDK's compiler may use by
+  # default.
+  get_filename_component(loader "${PLC_INTERPRETER}" NAME)
   target_link_options(${target} PRIVATE -nostdlib)
-  target_link_libraries(${target} PRIVATE -l:libc.so.6)
-endfunction()
-
-function(plc_link_for_old_libc target)
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/libc_compat/start_main.cc)
-  target_link_options(${target} PRIVATE -Wl,--hash-style=both)
-  # librt.so.1 ahead of libc.so.6 (above), needed even where nothing binds to
-  # it, and by its file name, since a C library from 2.34 on ships no
-  # librt.so to link.
-  target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed -l:librt.so.1 -Wl,--pop-state)
-  plc_link_without_toolchain_runtime(${target})
+  target_link_libraries(${target} PRIVATE -l:libc.so.6 -Wl,--push-state,--as-needed -l:${loader} -Wl,--pop-state)
 endfunction()

@@ -47,6 +47,7 @@ __attribute__((used)) static int run_initialisers(int argc, char** argv, char** 
 
 }  // extern "C"
 
+#if defined(__arm__)
 // The process starts here with argc at the stack pointer, argv and the
 // environment above it, and the loader's fini routine in r0. The call is
 // __libc_start_main(main, argc, argv, init, fini, rtld_fini, stack_end): the
@@ -84,3 +85,4 @@ _start:
     .size _start, . - _start
     .popsection
 )");
+#endif  // Another processor gets no start-up: the build refuses it (cmake/arm_target.cmake).

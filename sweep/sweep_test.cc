@@ -9,8 +9,9 @@
 
 #include "sweep/sweep_loop.h"
 
-#if defined(__arm__)
-// The controller's ABI: seconds and microseconds of a reading are 32-bit.
+#if defined(__arm__) && !(defined(_TIME_BITS) && _TIME_BITS == 64)
+// The controller's ABI: seconds and microseconds of a reading are 32-bit,
+// unless the build asks for 64-bit time.
 static_assert(sizeof(time_t) == 4 && sizeof(timeval{}.tv_usec) == 4, "32-bit time_t on the target");
 #endif
 

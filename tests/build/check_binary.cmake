@@ -12,7 +12,7 @@
 #   (a division, an unwinder) from any library it loads: a controller's
 #   libplc.so may export one built for another CPU, and the loader of every
 #   layout of the C library from FLOOR (2.4) on finds each of its imports
-#   (loader_view.cmake).
+#   (loader_view.cmake); the hash table is required while FLOOR is below 2.5.
 #   cmake -DREADELF=readelf -DBINARY=path -DNEEDED=libc.so.6,libplc.so
 #         [-DINTERPRETER=/lib/ld-linux.so.3] [-DOLD_LOADERS=ON [-DFLOOR=2.4]]
 #         -P check_binary.cmake
@@ -46,6 +46,14 @@ set(search_order ${needed})
 list(JOIN needed ", " needed_in_order)
 list(SORT needed)
 string(REPLACE "," ";" expected "${NEEDED}")
+# The interpreter's own file may be needed too: on ARM it holds the stack
+# protector's guard.
+if(INTERPRETER)
+  get_filename_component(loader "${INTERPRETER}" NAME)
+  if(loader IN_LIST needed)
+    list(APPEND expected ${loader})
+  endif()
+endif()
 list(SORT expected)
 if(NOT needed STREQUAL expected)
   list(APPEND faults "needs [${needed}]; expected exactly [${expected}]")
@@ -67,7 +75,10 @@ if(INTERPRETER)
   endif()
 endif()
 
-if(OLD_LOADERS AND NOT elf MATCHES "\\(HASH\\)")
+if(NOT FLOOR)
+  set(FLOOR 2.4)
+endif()
+if(OLD_LOADERS AND FLOOR VERSION_LESS 2.5 AND NOT elf MATCHES "\\(HASH\\)")
   list(APPEND faults "has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
 endif()
 
@@ -97,6 +108,6 @@ if(INTERPRETER)
   string(APPEND checked ", interpreter ${INTERPRETER}")
 endif()
 if(OLD_LOADERS)
-  string(APPEND checked ", SysV hash table, found by the loader of every C library from ${FLOOR} on:${loader_view}")
+  string(APPEND checked ", SysV hash table where needed, found by the loader of every C library from ${FLOOR} on:${loader_view}")
 endif()
 message("${BINARY}: ${checked}")

@@ -34,16 +34,17 @@ set(moved_calls
   "${clock_calls},2.31,,libc.so.6,GLIBC_2.4 GLIBC_2.17"
   "${rt_calls},2.4,2.33,librt.so.1,GLIBC_2.4"
   "${rt_calls},2.34,,libc.so.6,GLIBC_2.4 GLIBC_2.34")
+# On ARM the stack protector's guard is the loader's.
+if(INTERPRETER)
+  get_filename_component(loader "${INTERPRETER}" NAME)
+  list(APPEND moved_calls "^__stack_chk_guard$,2.4,,${loader},GLIBC_2.4")
+endif()
 # librt.so.1 keeps defining the version GLIBC_2.4 (from 2.34 as an empty
 # stub); libc.so.6 defines each GLIBC version from the release it names on.
 # Everything else of the C library is in libc.so.6 in every version from the
 # one that brought it on; the controller calls (plc_*) are in libplc.so.
 
 set(named_file_stops_before 2.31)
-
-if(NOT FLOOR)
-  set(FLOOR 2.4)
-endif()
 
 # The layouts: each first C library of a row starts one, up to the next.
 set(eras)

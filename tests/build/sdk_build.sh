@@ -1,80 +1,221 @@
 #!/usr/bin/env bash
-# Builds the program as an engineer with a controller maker's SDK does, and
-# runs it: the SDK's own CMake toolchain file (its compilers, a sysroot, the
-# find-root modes ONLY, -O2 of its own, and no emulator), and the maker's own
-# libplc.so, which needs a second library of the maker (libplcbus.so beside
-# it) besides the C++ runtime and POSIX threads. Checks that the build finds
-# the ABI, the interpreter and the emulator from the compiler, adds no
-# optimisation of its own, links without any search path going into the
-# program, and that the program runs under that emulator with both of the
-# maker's libraries on LD_LIBRARY_PATH.
+# Builds and tests the project as an engineer does with a kind of toolchain
+# users have, Debian's cross compilers standing in for each SDK: configured,
+# built (everything), and its own ctest run (unit tests and end-to-end cases
+# under qemu-arm on the kind's own C library, build checks), then the checks
+# of the kind below.
 #
-#   sdk_build.sh SOURCE_DIR WORK_DIR CXX CC READELF TARGET_ROOT SYSROOT ABI INTERPRETER
-# SYSROOT empty: the compiler has none (Debian's cross compilers), and one is
-# made of links into TARGET_ROOT, as an SDK's would look.
+#   sdk_build.sh KIND SOURCE_DIR WORK_DIR [ROOTS]
+#
+# KIND            what the engineer has
+# yocto           a Yocto SDK: its environment script puts the target's
+#                 flags, hardening and --sysroot into CC and CXX under the
+#                 SDK's own compiler names (arm-poky-linux-gnueabi-g++ and its
+#                 binutils), sets CFLAGS, CXXFLAGS and LDFLAGS, and its
+#                 toolchain file reads them and names the processor after
+#                 the sysroot (cortexa7t2hf); the binary must be held to
+#                 Cortex-A7 Thumb-2 with NEON, the SDK's C library its floor
+# yocto_time64    the same with 64-bit time (Yocto from 5.0), which a floor of
+#                 2.4 must refuse at configure
+# hardened_armhf  the project's toolchain files with the stack protector and
+# hardened_armel  _FORTIFY_SOURCE on, as Ubuntu's compilers have them; still
+#                 nothing newer than GLIBC_2.4 asked for, and the end-to-end
+#                 cases on ROOTS (the older C libraries, ROOT@CPU;...; the
+#                 other kinds do not use them)
+# clang           clang++ with CMAKE_CXX_COMPILER_TARGET on Debian's cross layout
+# maker_armhf     an SDK's kind of toolchain file (sysroot, find-root modes
+# maker_armel     ONLY, -O2 of its own, no emulator) and the maker's own
+#                 libplc.so, which needs a second library of the maker besides
+#                 the C++ runtime and POSIX threads; the program must run on
+#                 the maker's libraries
 set -u
-source_dir=$1 work=$2 cxx=$3 cc=$4 readelf=$5 root=$6 sysroot=$7 abi=$8 interpreter=$9
+kind=$1 source_dir=$2 work=$3 roots=${4:-}
+jobs=$(nproc)
 
 fail() {
-    echo "FAIL [sdk_build]: $*"
+    echo "FAIL [sdk_build $kind]: $*"
     exit 1
 }
 
+abi=armhf triplet=arm-linux-gnueabihf
+case "$kind" in
+*_armel) abi=armel triplet=arm-linux-gnueabi ;;
+esac
+command -v "$triplet-g++" >/dev/null || fail "no $triplet-g++ (tools/setup test)"
+root=/usr/$triplet
+
 rm -rf "$work"
-mkdir -p "$work/maker"
-if [ -z "$sysroot" ]; then
-    sysroot=$work/sysroot
+mkdir -p "$work"
+build=$work/build
+
+# A sysroot as an SDK lays it out (/lib, /usr/lib, /usr/include), made of
+# links into Debian's cross root; its compiler finds its C++ headers under
+# usr/TRIPLET.
+make_sysroot() {
+    local sysroot=$1
     mkdir -p "$sysroot/usr"
     ln -s "$root/lib" "$sysroot/lib"
     ln -s "$root/lib" "$sysroot/usr/lib"
     ln -s "$root/include" "$sysroot/usr/include"
-    ln -s "$root" "$sysroot/usr/$("$cxx" -dumpmachine)"
-fi
+    ln -s "$root" "$sysroot/usr/$triplet"
+}
 
-cat >"$work/sdk.cmake" <<EOF
+# An SDK's kind of CMake toolchain file: compilers, sysroot, find-root modes.
+sdk_toolchain_file() {
+    cat <<EOF
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_SYSROOT $sysroot)
-set(CMAKE_C_COMPILER $cc)
-set(CMAKE_CXX_COMPILER $cxx)
+set(CMAKE_SYSROOT $1)
+set(CMAKE_C_COMPILER $2)
+set(CMAKE_CXX_COMPILER $3)
 set(CMAKE_CXX_FLAGS_INIT "-O2 -pipe")
-set(CMAKE_FIND_ROOT_PATH $sysroot)
+set(CMAKE_FIND_ROOT_PATH $1)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 EOF
+}
 
-maker=$work/maker
-"$cxx" --sysroot="$sysroot" -O2 -fPIC -shared -o "$maker/libplcbus.so" \
-    "$source_dir/tests/build/maker/plcbus.cc" || fail "the maker's libplcbus.so did not build"
-"$cxx" --sysroot="$sysroot" -O2 -fPIC -shared -o "$maker/libplc.so" \
-    "$source_dir/tests/build/maker/plc.cc" -L"$maker" -lplcbus -pthread ||
-    fail "the maker's libplc.so did not build"
+# What each kind sets up: the environment and options of its configure, what
+# its configure must say of the target, what its compile commands must hold.
+environment=()
+options=()
+expect_target=
+expect_flags=()
+case "$kind" in
+yocto | yocto_time64)
+    sdk=$work/sdk
+    sysroot=$sdk/sysroots/cortexa7t2hf-neon-vfpv4-poky-linux-gnueabi
+    mkdir -p "$sdk/bin"
+    make_sysroot "$sysroot"
+    for tool in gcc g++ as ld ar nm objcopy objdump ranlib readelf strip; do
+        ln -s "/usr/bin/$triplet-$tool" "$sdk/bin/arm-poky-linux-gnueabi-$tool"
+    done
+    cflags=" -O2 -pipe -g -feliminate-unused-debug-types "
+    [ "$kind" = yocto_time64 ] && cflags+="-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 "
+    target="-mthumb -mfpu=neon-vfpv4 -mfloat-abi=hard -mcpu=cortex-a7 -fstack-protector-strong  -O2 -D_FORTIFY_SOURCE=2 -Wformat -Wformat-security -Werror=format-security"
+    cat >"$sdk/environment-setup-cortexa7t2hf-neon-vfpv4-poky-linux-gnueabi" <<EOF
+export SDKTARGETSYSROOT=$sysroot
+export PATH=$sdk/bin:\$PATH
+export OECORE_TARGET_SYSROOT=\$SDKTARGETSYSROOT
+export CC="arm-poky-linux-gnueabi-gcc  $target --sysroot=\$SDKTARGETSYSROOT"
+export CXX="arm-poky-linux-gnueabi-g++  $target --sysroot=\$SDKTARGETSYSROOT"
+export CFLAGS="$cflags"
+export CXXFLAGS="$cflags"
+export LDFLAGS="-Wl,-O1 -Wl,--hash-style=gnu -Wl,--as-needed  -Wl,-z,relro,-z,now"
+EOF
+    cat >"$sdk/OEToolchainConfig.cmake" <<'EOF'
+set( CMAKE_SYSTEM_NAME Linux )
+set( CMAKE_C_FLAGS $ENV{CFLAGS} CACHE STRING "" FORCE )
+set( CMAKE_CXX_FLAGS $ENV{CXXFLAGS}  CACHE STRING "" FORCE )
+set( CMAKE_SYSROOT $ENV{OECORE_TARGET_SYSROOT} )
+set( CMAKE_FIND_ROOT_PATH $ENV{OECORE_TARGET_SYSROOT} )
+set( CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER )
+set( CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY )
+set( CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY )
+set( CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY )
+if ($ENV{SDKTARGETSYSROOT} MATCHES "/sysroots/([a-zA-Z0-9_-]+)-.+-.+")
+  set(CMAKE_SYSTEM_PROCESSOR ${CMAKE_MATCH_1})
+endif()
+EOF
+    # The SDK's way: source its environment, then CMake with its toolchain file.
+    setup=". $sdk/environment-setup-cortexa7t2hf-neon-vfpv4-poky-linux-gnueabi"
+    options=(-DCMAKE_TOOLCHAIN_FILE="$sdk/OEToolchainConfig.cmake" -DPLC_QEMU_CPU=cortex-a7)
+    expect_target="armhf, interpreter /lib/ld-linux-armhf.so.3, -march=armv7ve -mfloat-abi=hard -mfpu=neon-vfpv4 in thumb state"
+    expect_flags=(-mcpu=cortex-a7 -fstack-protector-strong -D_FORTIFY_SOURCE=2 --sysroot=)
+    if [ "$kind" = yocto_time64 ]; then
+        expect_target+=", 64-bit time; C library 2.36 or newer"
+        expect_flags+=(-D_TIME_BITS=64)
+        # A floor that 64-bit time cannot meet fails at configure, saying why.
+        (eval "$setup" && cmake -S "$source_dir" -B "$work/floor-2.4" "${options[@]}" -DPLC_LIBC_FLOOR=2.4 \
+            -DPLC_DO_TEST_SDK_TESTS=OFF) >"$work/floor.log" 2>&1 &&
+            fail "a floor of 2.4 with 64-bit time was accepted at configure"
+        grep -q "ask for 64-bit time" "$work/floor.log" ||
+            { cat "$work/floor.log"; fail "the refused floor was not explained"; }
+    else
+        expect_target+=", 32-bit time; C library 2.36 or newer"
+    fi
+    ;;
+hardened_armhf | hardened_armel)
+    setup=:
+    environment=(CXXFLAGS="-O2 -fstack-protector-strong -D_FORTIFY_SOURCE=2"
+                 LDFLAGS="-Wl,-z,relro -Wl,--hash-style=gnu -Wl,--as-needed")
+    options=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$triplet.cmake" -DPLC_OLD_LIBC_ROOTS="$roots")
+    expect_target="C library 2.4 or newer (the project's toolchain file"
+    expect_flags=(-fstack-protector-strong -D_FORTIFY_SOURCE=2)
+    ;;
+clang)
+    command -v clang++ >/dev/null || fail "no clang++ (tools/setup test)"
+    setup=:
+    cat >"$work/clang.cmake" <<EOF
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_C_COMPILER_TARGET $triplet)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_CXX_COMPILER_TARGET $triplet)
+EOF
+    options=(-DCMAKE_TOOLCHAIN_FILE="$work/clang.cmake")
+    expect_target="armhf, interpreter /lib/ld-linux-armhf.so.3, -march=armv7-a -mfloat-abi=hard -mfpu=vfpv3-d16 in arm state"
+    expect_flags=(--target=$triplet)
+    ;;
+maker_armhf | maker_armel)
+    setup=:
+    sysroot=$work/sysroot
+    make_sysroot "$sysroot"
+    sdk_toolchain_file "$sysroot" "/usr/bin/$triplet-gcc" "/usr/bin/$triplet-g++" >"$work/sdk.cmake"
+    maker=$work/maker
+    mkdir -p "$maker"
+    "$triplet-g++" --sysroot="$sysroot" -O2 -fPIC -shared -o "$maker/libplcbus.so" \
+        "$source_dir/tests/build/maker/plcbus.cc" || fail "the maker's libplcbus.so did not build"
+    "$triplet-g++" --sysroot="$sysroot" -O2 -fPIC -shared -o "$maker/libplc.so" \
+        "$source_dir/tests/build/maker/plc.cc" -L"$maker" -lplcbus -pthread ||
+        fail "the maker's libplc.so did not build"
+    environment=(-u CXXFLAGS)
+    options=(-DCMAKE_TOOLCHAIN_FILE="$work/sdk.cmake" -DPLC_LIBRARY="$maker/libplc.so")
+    expect_target="$abi, interpreter"
+    expect_flags=(-O2)
+    ;;
+*)
+    fail "no such kind (yocto, yocto_time64, hardened_armhf, hardened_armel, clang, maker_armhf, maker_armel)"
+    ;;
+esac
 
-build=$work/build
-env -u CXXFLAGS cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$work/sdk.cmake" \
-    -DPLC_LIBRARY="$maker/libplc.so" -DBUILD_TESTING=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configuring failed"; }
-cmake --build "$build" --target plc_do_test >"$work/build.log" 2>&1 ||
-    { tail -n 30 "$work/build.log"; fail "building against the maker's libplc.so failed"; }
-grep -q 'instructions exist on' "$work/build.log" || fail "the instructions of the program were not checked"
+(eval "$setup" && env "${environment[@]}" cmake -S "$source_dir" -B "$build" "${options[@]}" \
+    -DPLC_DO_TEST_SDK_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON) >"$work/configure.log" 2>&1 ||
+    { tail -n 40 "$work/configure.log"; fail "configuring failed"; }
+grep -qF -- "$expect_target" "$work/configure.log" ||
+    fail "configure did not find [$expect_target]: $(grep 'Controller target' "$work/configure.log")"
+(eval "$setup" && cmake --build "$build" -j"$jobs") >"$work/build.log" 2>&1 ||
+    { tail -n 40 "$work/build.log"; fail "building failed"; }
+grep -q 'plc_do_test: all [1-9][0-9]* instructions exist on' "$work/build.log" ||
+    fail "the instructions of the program were not checked"
+for flag in "${expect_flags[@]}"; do
+    grep -q "\"command\": .*$flag.*/run/main.cc" "$build/compile_commands.json" ||
+        fail "$flag is not in the compile command of run/main.cc"
+done
+# Flags that choose an optimisation stand alone (clang's kind gives none).
+[ "$kind" != clang ] && grep -q '"command": .*-O3' "$build/compile_commands.json" &&
+    fail "the build added -O3 to the toolchain's flags"
+grep -aq "^plc_do_test [0-9.]* $abi commit " <(strings -a "$build/plc_do_test") ||
+    fail "the identity string does not name $abi: $(strings -a "$build/plc_do_test" | grep -a '^plc_do_test ')"
 
-program=$build/plc_do_test
-grep -q '"command": .*-O2.*/run/main.cc' "$build/compile_commands.json" ||
-    fail "the SDK's -O2 is not in the compile command"
-grep -q '"command": .*-O3' "$build/compile_commands.json" && fail "the build added -O3 to the SDK's flags"
-grep -aq "^plc_do_test [0-9.]* $abi commit " <(strings -a "$program") ||
-    fail "the identity string does not name $abi: $(strings -a "$program" | grep -a '^plc_do_test ')"
-cmake -DREADELF="$readelf" -DBINARY="$program" -DNEEDED=libc.so.6,libplc.so,librt.so.1 \
-    -DINTERPRETER="$interpreter" -DOLD_LOADERS=ON -P "$source_dir/tests/build/check_binary.cmake" ||
-    fail "the program is not fit to copy"
-[ -f "$build/emulator" ] || fail "the build found no emulator: $(grep -A2 'cannot run here' "$work/configure.log")"
+# Its own tests; where no older C libraries were given to the build (every
+# kind but the project's toolchain files), no test stands for them.
+skip=()
+[[ "$kind" == hardened_* ]] && [ -n "$roots" ] || skip=(-E '^old_libc\.e2e$')
+ctest --test-dir "$build" -j"$jobs" --output-on-failure "${skip[@]}" >"$work/ctest.log" 2>&1 ||
+    { grep -E 'FAIL|Failed|\*\*\*' "$work/ctest.log" | head -n 30; fail "its tests failed (in $work/ctest.log)"; }
+grep -q 'Skipped' "$work/ctest.log" && { grep Skipped "$work/ctest.log"; fail "its tests skipped some"; }
 
-mapfile -t emulator <"$build/emulator"
-LD_LIBRARY_PATH=$maker MAKER_LOG=$work/log "${emulator[@]}" "$program" 3 0 25 35 0 >"$work/stdout" 2>&1
-status=$?
-[ "$status" -eq 1 ] || { cat "$work/stdout"; fail "exit status $status, expected 1"; }
-printf 'safe_value 25 1\nwrite 25 0\nwrite 26 1\nwrite 27 0\n' | cmp -s - "$work/log" ||
-    { cat "$work/log"; fail "the maker's libraries did not receive the sweep's calls"; }
-echo "PASS [sdk_build]: $abi, $(head -n 1 "$build/emulator") found, the maker's libplc.so and libplcbus.so used"
+if [ -n "${maker:-}" ]; then
+    status=0
+    LD_LIBRARY_PATH=$maker MAKER_LOG=$work/log bash "$source_dir/tests/support/run_program.sh" "$build" \
+        --no-stand-in "$build/plc_do_test" 3 0 25 35 0 >"$work/stdout" 2>&1 || status=$?
+    [ "$status" -eq 1 ] || { cat "$work/stdout"; fail "exit status $status, expected 1"; }
+    printf 'safe_value 25 1\nwrite 25 0\nwrite 26 1\nwrite 27 0\n' | cmp -s - "$work/log" ||
+        { cat "$work/log"; fail "the maker's libraries did not receive the sweep's calls"; }
+fi
+echo "PASS [sdk_build $kind]: $(grep -o 'Controller target: [^;]*' "$work/configure.log");" \
+     "$(grep -Eo '[0-9]+ tests passed|[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$work/ctest.log")"

@@ -342,7 +342,7 @@ foreign_library)
     mkdir "$work/here"
     cp "$program" "$work/here/plc_do_test"
     cp "$build/libplc.so" "$work/here/libplc.so"
-    (cd "$work/here" && env PLCSIM_TRACE="$work/trace" "${launcher[@]}" --no-stand-in ./plc_do_test 3 0 25 35 0 \
+    (cd "$work/here" && env -u LD_LIBRARY_PATH PLCSIM_TRACE="$work/trace" "${launcher[@]}" --no-stand-in ./plc_do_test 3 0 25 35 0 \
         >"$work/stdout" 2>"$work/stderr" </dev/null)
     status=$?
     [ -e "$work/trace" ] && fail "the libplc.so of the directory it was started in was loaded"

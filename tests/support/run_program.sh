@@ -13,8 +13,8 @@
 #                              emulator (another root or CPU, valgrind)
 #     --emulator-option WORD   one more option for the emulator, put before
 #                              its others (repeatable)
-#     --no-stand-in            leave LD_LIBRARY_PATH out: the program finds
-#                              only what the system's loader finds
+#     --no-stand-in            the stand-in is not put on LD_LIBRARY_PATH:
+#                              the caller's stands, or none
 # The rest of the environment passes through (PLCSIM_*, VTIME_*); the exit
 # status is the program's, or 125 when it could not be started as asked.
 set -u
@@ -55,4 +55,4 @@ if [ -n "$virtual" ]; then
     *) settings+=("LD_PRELOAD=$clock") ;;
     esac
 fi
-exec env -u LD_LIBRARY_PATH "${settings[@]}" "${runner[@]}" "$@"
+exec env "${settings[@]}" "${runner[@]}" "$@"
