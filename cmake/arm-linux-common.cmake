@@ -1,8 +1,13 @@
-# What both controller toolchain files share: Linux on 32-bit ARM (EABI) with
-# the GNU C library, built by a cross compiler and tested under qemu-user.
-# The including file sets, before including this one:
+# What the controller toolchain files share: Linux on ARM (32-bit EABI, or
+# AArch64) with the GNU C library, built by a cross compiler and tested under
+# qemu-user. The including file sets, before including this one:
 #   plc_default_prefix       Debian's cross compiler prefix for the ABI
-#   plc_default_cpu          the CPU qemu-arm emulates for the tests
+#   plc_default_cpu          the CPU the emulator emulates for the tests
+#   plc_processor            arm or aarch64 (CMAKE_SYSTEM_PROCESSOR)
+#   plc_default_qemu         qemu-arm or qemu-aarch64
+#   PLC_PROJECT_LIBC_FLOOR   the first GNU C library of the ABI (2.4 for ARM
+#                            EABI, 2.17 for AArch64): the binaries run on it
+#                            and every later one
 #   PLC_ARCH_FLOOR           the oldest architecture (and FPU) the binaries
 #                            serve, as compiler options; the project adds
 #                            them to every compile and link
@@ -12,19 +17,17 @@
 #
 # PLC_CROSS_PREFIX and PLC_SYSROOT point the build at a controller maker's
 # SDK instead of Debian's cross compiler; PLC_QEMU and PLC_QEMU_CPU choose the
-# emulator. time_t stays the platform's own 32 bits: that is the controller's
-# ABI.
+# emulator. time_t stays the platform's own (32 bits on 32-bit ARM): that is
+# the controller's ABI.
 
 set(CMAKE_SYSTEM_NAME Linux)
-# Every ARM EABI GNU C library, from the first one on.
-set(PLC_PROJECT_LIBC_FLOOR 2.4)
-set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_SYSTEM_PROCESSOR ${plc_processor})
 
 set(PLC_CROSS_PREFIX "${plc_default_prefix}" CACHE STRING
     "Prefix of the cross compilers, a path included if they are not on PATH")
 set(PLC_SYSROOT "" CACHE PATH
     "The target's root file system (an SDK's sysroot); empty: Debian's /usr/${plc_default_prefix}")
-set(PLC_QEMU "qemu-arm" CACHE STRING "The user-mode emulator that runs target programs")
+set(PLC_QEMU "${plc_default_qemu}" CACHE STRING "The user-mode emulator that runs target programs")
 set(PLC_QEMU_CPU "${plc_default_cpu}" CACHE STRING
     "The CPU the emulator runs target programs on; an instruction it lacks fails the test")
 

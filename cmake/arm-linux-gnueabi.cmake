@@ -11,4 +11,8 @@ set(plc_default_cpu "arm926")
 # core runs ARM code in full.
 set(PLC_ARCH_FLOOR "-march=armv4t -mfloat-abi=soft -marm")
 set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v4T")
+set(plc_processor arm)
+set(plc_default_qemu qemu-arm)
+# Every ARM EABI GNU C library, from the first one on.
+set(PLC_PROJECT_LIBC_FLOOR 2.4)
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

@@ -6,12 +6,13 @@
 #   "-march=armv4t -mfloat-abi=soft"), in the state it is in; what the
 #   assembler refuses, the core would fault on;
 # - with STATE arm, Thumb code fails outright (the build compiles to ARM
-#   state only); with STATE thumb, it is assembled as Thumb code;
+#   state only); with STATE thumb, it is assembled as Thumb code; STATE a64
+#   is AArch64 code (the GNU assembler for AArch64);
 # - literal pools are data (the binary's mapping symbols say where they are),
 #   so a stripped binary cannot be checked;
 # - ATTRIBUTES ("|"-separated readelf -A lines, such as "Tag_CPU_arch: v4T")
 #   must each be there (the floor's Tag_THUMB_ISA_use among them: Thumb-1
-#   where the floor has no Thumb-2);
+#   where the floor has no Thumb-2); "-" for none (AArch64 has none);
 # - a check that read nothing proves nothing: every function the binary
 #   defines (its symbol table) must have had its instructions checked, so a
 #   disassembly of a layout this script does not read fails.
@@ -22,6 +23,8 @@
 set -u
 tools=$1 floor=$2 state=$3 attributes=$4
 shift 4
+[ "$attributes" = - ] && attributes=
+[ $# -gt 0 ] || { echo "check_instructions: no binary to check" >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -31,7 +34,7 @@ for binary in "$@"; do
     name=${binary##*/}
     faults=()
 
-    if ! "${tools}readelf" -sW "$binary" | grep -qE ' \$[ad](\.[^ ]*)?$'; then
+    if ! "${tools}readelf" -sW "$binary" | grep -qE ' \$[adx](\.[^ ]*)?$'; then
         echo "$name: no mapping symbols (stripped?): code cannot be told from data" >&2
         failed=1
         continue
@@ -40,12 +43,13 @@ for binary in "$@"; do
         { echo "$name: ${tools}objdump cannot read it" >&2; failed=1; continue; }
 
     # One instruction a line, as the assembler reads it, each in its state
-    # (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4): branch
-    # targets become "." (the assembler only needs an operand of the right
-    # kind; .+4 for cbz, which branches forward only), comments go.
+    # (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4; AArch64 has
+    # one state): branch and address targets become "." (the assembler only
+    # needs an operand of the right kind; .+4 for Thumb's cbz, which branches
+    # forward only), comments go.
     : >"$work/where"
     awk -v listing="$work/where" -v allowed="$state" '
-        BEGIN { print ".syntax unified"; line = 1 }
+        BEGIN { if (allowed != "a64") { print ".syntax unified"; line = 1 } }
         /^ *[0-9a-f]+:\t/ {
             split($0, field, "\t")
             address = field[1]; sub(/^ */, "", address); sub(/:$/, "", address)
@@ -53,6 +57,14 @@ for binary in "$@"; do
             text = field[3]
             for (i = 4; i in field; i++) text = text "\t" field[i]
             if (text ~ /^\./) next                            # .word and such: data
+            if (allowed == "a64") {
+                sub(/[ \t]*\/\/.*$/, "", text)
+                sub(/[0-9a-f]+ <[^>]*>$/, ".", text)
+                if (text == "") { print address "\tnot an instruction: " encoding >"/dev/stderr"; bad = 1; next }
+                print text
+                print ++line "\t" address "\t" text >listing
+                next
+            }
             now = (length(encoding) == 8 && encoding ~ /^[0-9a-f]+$/) ? "arm" : "thumb"
             if (now == "thumb" && allowed == "arm") {
                 print address "\tThumb code: " text >"/dev/stderr"; bad = 1; next
@@ -100,7 +112,8 @@ for binary in "$@"; do
     [ "$checked" -gt 0 ] || faults+=("no instruction was read from the disassembly of ${tools}objdump")
 
     "${tools}readelf" -A "$binary" >"$work/attributes"
-    IFS='|' read -r -a wanted <<<"$attributes"
+    wanted=()
+    [ -n "$attributes" ] && IFS='|' read -r -a wanted <<<"$attributes"
     for attribute in "${wanted[@]}"; do
         grep -qx " *$attribute" "$work/attributes" ||
             faults+=("attributes lack \"$attribute\": $(grep -E "^ *${attribute%%:*}:" "$work/attributes" | sed 's/^ *//')")

@@ -5,11 +5,13 @@
 // armhf), newer than the oldest controllers the program must run on, and
 // Debian 12's call __libc_start_main@GLIBC_2.34, which older C libraries do
 // not have. So the program is linked without them (-nostdlib) and enters
-// here: `_start` hands main to __libc_start_main@GLIBC_2.4, present in every
-// ARM EABI C library and kept by newer ones, together with a routine that
+// here: `_start` hands main to the first version of __libc_start_main of its
+// architecture (GLIBC_2.4 for ARM EABI, GLIBC_2.17 for AArch64), present in
+// every C library of it and kept by newer ones, together with a routine that
 // runs the program's initialisers as the older libraries' own start files
-// did. Everything here is plain ARM code of the oldest architecture the
-// controller builds serve, and everything is over before main.
+// did. Everything here is plain code of the oldest architecture the
+// controller builds serve (ARM state on 32-bit ARM), and everything is over
+// before main.
 using main_function = int (*)(int, char**, char**);
 using init_function = void (*)(int, char**, char**);
 using exit_function = void (*)();
@@ -28,9 +30,13 @@ __attribute__((visibility("hidden"))) int atexit(exit_function function) {
     return __cxa_atexit(reinterpret_cast<void (*)(void*)>(function), nullptr, __dso_handle);
 }
 
-int libc_start_main_2_4(main_function main, int argc, char** argv, main_function init,
-                        exit_function fini, exit_function rtld_fini, void* stack_end);
-__asm__(".symver libc_start_main_2_4,__libc_start_main@GLIBC_2.4");
+int libc_start_main_first(main_function main, int argc, char** argv, main_function init,
+                          exit_function fini, exit_function rtld_fini, void* stack_end);
+#if defined(__aarch64__)
+__asm__(".symver libc_start_main_first,__libc_start_main@GLIBC_2.17");
+#else
+__asm__(".symver libc_start_main_first,__libc_start_main@GLIBC_2.4");
+#endif
 
 // From the linker.
 extern init_function __init_array_start[] __attribute__((visibility("hidden")));
@@ -75,13 +81,42 @@ _start:
     ldr r3, .Linit_offset
 .Linit_base:
     add r3, pc, r3
-    bl libc_start_main_2_4(PLT)
+    bl libc_start_main_first(PLT)
     bl abort(PLT)
     .align 2
 .Lmain_offset:
     .word main - (.Lmain_base + 8)
 .Linit_offset:
     .word run_initialisers - (.Linit_base + 8)
+    .size _start, . - _start
+    .popsection
+)");
+#elif defined(__aarch64__)
+// The process starts here with argc at the stack pointer, argv and the
+// environment above it, and the loader's fini routine in x0. The call is
+// __libc_start_main(main, argc, argv, init, fini, rtld_fini, stack_end), all
+// seven in x0-x6; the stack pointer is 16-byte aligned as it is. Addresses
+// are taken relative to the PC (adrp and :lo12:), so that the start-up works
+// in a position-independent executable.
+__asm__(R"(
+    .pushsection .text
+    .align 2
+    .globl _start
+    .type _start, %function
+_start:
+    mov x29, #0
+    mov x30, #0
+    mov x5, x0
+    ldr x1, [sp]
+    add x2, sp, #8
+    mov x6, sp
+    adrp x0, main
+    add x0, x0, :lo12:main
+    adrp x3, run_initialisers
+    add x3, x3, :lo12:run_initialisers
+    mov x4, #0
+    bl libc_start_main_first
+    bl abort
     .size _start, . - _start
     .popsection
 )");

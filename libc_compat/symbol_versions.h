@@ -8,6 +8,9 @@
 
 // In librt.so.1 before 2.31, in libc.so.6 from 2.31 on: the program needs both,
 // librt.so.1 first (libc_compat.cmake says why).
+#if defined(__arm__)
 __asm__(".symver clock_gettime,clock_gettime@GLIBC_2.4");
+#endif
+// AArch64's first C library (2.17) is the version every call asks for.
 
 #endif

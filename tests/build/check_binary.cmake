@@ -86,7 +86,7 @@ if(OLD_LOADERS)
   read_elf(symbols --dyn-syms)
   # Undefined symbols of the compiler's runtime; the C library's own __aeabi_
   # memory and errno functions are no helpers.
-  string(REGEX MATCHALL " UND (__aeabi_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+|__[a-z]+[sdt][if][0-9])"
+  string(REGEX MATCHALL " UND (__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+|__[a-z]+[sdt][if][0-9])"
          helpers "${symbols}")
   list(TRANSFORM helpers REPLACE "^ UND " "")
   list(FILTER helpers EXCLUDE REGEX "^__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")

@@ -34,10 +34,20 @@ set(moved_calls
   "${clock_calls},2.31,,libc.so.6,GLIBC_2.4 GLIBC_2.17"
   "${rt_calls},2.4,2.33,librt.so.1,GLIBC_2.4"
   "${rt_calls},2.34,,libc.so.6,GLIBC_2.4 GLIBC_2.34")
+# AArch64's C library had every call in libc.so.6 from its first release
+# (2.17) on, so its table holds nothing but its one layout.
+if(INTERPRETER MATCHES "aarch64")
+  set(moved_calls "^$,2.17,,libc.so.6,GLIBC_2.17")
+endif()
 # On ARM the stack protector's guard is the loader's.
 if(INTERPRETER)
   get_filename_component(loader "${INTERPRETER}" NAME)
-  list(APPEND moved_calls "^__stack_chk_guard$,2.4,,${loader},GLIBC_2.4")
+  set(guard_version GLIBC_2.4)
+  if(INTERPRETER MATCHES "aarch64")
+    set(guard_version GLIBC_2.17)
+  endif()
+  string(REPLACE "GLIBC_" "" guard_first "${guard_version}")
+  list(APPEND moved_calls "^__stack_chk_guard$,${guard_first},,${loader},${guard_version}")
 endif()
 # librt.so.1 keeps defining the version GLIBC_2.4 (from 2.34 as an empty
 # stub); libc.so.6 defines each GLIBC version from the release it names on.

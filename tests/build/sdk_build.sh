@@ -17,14 +17,15 @@
 #                 Cortex-A7 Thumb-2 with NEON, the SDK's C library its floor
 # yocto_time64    the same with 64-bit time (Yocto from 5.0), which a floor of
 #                 2.4 must refuse at configure
-# hardened_armhf  the project's toolchain files with the stack protector and
-# hardened_armel  _FORTIFY_SOURCE on, as Ubuntu's compilers have them; still
-#                 nothing newer than GLIBC_2.4 asked for, and the end-to-end
+# hardened_ABI    the project's toolchain files (armhf, armel, arm64) with the
+#                 stack protector and _FORTIFY_SOURCE on, as Ubuntu's
+#                 compilers have them; still nothing newer than the ABI's
+#                 first C library asked for (2.4; 2.17), and the end-to-end
 #                 cases on ROOTS (the older C libraries, ROOT@CPU;...; the
 #                 other kinds do not use them)
 # clang           clang++ with CMAKE_CXX_COMPILER_TARGET on Debian's cross layout
-# maker_armhf     an SDK's kind of toolchain file (sysroot, find-root modes
-# maker_armel     ONLY, -O2 of its own, no emulator) and the maker's own
+# maker_ABI       an SDK's kind of toolchain file (sysroot, find-root modes
+#                 ONLY, -O2 of its own, no emulator) and the maker's own
 #                 libplc.so, which needs a second library of the maker besides
 #                 the C++ runtime and POSIX threads; the program must run on
 #                 the maker's libraries
@@ -37,9 +38,10 @@ fail() {
     exit 1
 }
 
-abi=armhf triplet=arm-linux-gnueabihf
+abi=armhf triplet=arm-linux-gnueabihf first_libc=2.4
 case "$kind" in
 *_armel) abi=armel triplet=arm-linux-gnueabi ;;
+*_arm64) abi=arm64 triplet=aarch64-linux-gnu first_libc=2.17 ;;
 esac
 command -v "$triplet-g++" >/dev/null || fail "no $triplet-g++ (tools/setup test)"
 root=/usr/$triplet
@@ -64,7 +66,7 @@ make_sysroot() {
 sdk_toolchain_file() {
     cat <<EOF
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
 set(CMAKE_SYSROOT $1)
 set(CMAKE_C_COMPILER $2)
 set(CMAKE_CXX_COMPILER $3)
@@ -137,12 +139,12 @@ EOF
         expect_target+=", 32-bit time; C library 2.36 or newer"
     fi
     ;;
-hardened_armhf | hardened_armel)
+hardened_armhf | hardened_armel | hardened_arm64)
     setup=:
     environment=(CXXFLAGS="-O2 -fstack-protector-strong -D_FORTIFY_SOURCE=2"
                  LDFLAGS="-Wl,-z,relro -Wl,--hash-style=gnu -Wl,--as-needed")
     options=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$triplet.cmake" -DPLC_OLD_LIBC_ROOTS="$roots")
-    expect_target="C library 2.4 or newer (the project's toolchain file"
+    expect_target="C library $first_libc or newer (the project's toolchain file"
     expect_flags=(-fstack-protector-strong -D_FORTIFY_SOURCE=2)
     ;;
 clang)
@@ -160,7 +162,7 @@ EOF
     expect_target="armhf, interpreter /lib/ld-linux-armhf.so.3, -march=armv7-a -mfloat-abi=hard -mfpu=vfpv3-d16 in arm state"
     expect_flags=(--target=$triplet)
     ;;
-maker_armhf | maker_armel)
+maker_armhf | maker_armel | maker_arm64)
     setup=:
     sysroot=$work/sysroot
     make_sysroot "$sysroot"
@@ -178,7 +180,7 @@ maker_armhf | maker_armel)
     expect_flags=(-O2)
     ;;
 *)
-    fail "no such kind (yocto, yocto_time64, hardened_armhf, hardened_armel, clang, maker_armhf, maker_armel)"
+    fail "no such kind (yocto, yocto_time64, hardened_ABI, clang, maker_ABI; ABI: armhf, armel or arm64)"
     ;;
 esac
 
