@@ -84,12 +84,9 @@ if(NOT plc_probe_built)
                       "controller with the build's flags [${CMAKE_CXX_FLAGS}]:\n${plc_probe_log}")
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/read_elf.cmake)
 function(plc_read_probe out option)
-  execute_process(COMMAND ${plc_readelf} ${option} --wide ${plc_probe_dir}/probe
-                  OUTPUT_VARIABLE text RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "${plc_readelf} ${option} could not read the probe ${plc_probe_dir}/probe")
-  endif()
+  read_elf(text ${plc_readelf} ${option} ${plc_probe_dir}/probe)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 

@@ -18,19 +18,10 @@
 #         -P check_binary.cmake
 cmake_policy(VERSION 3.25)
 
-# read_elf(OUT PART): what readelf PART (--dynamic, --dyn-syms, ...) says of
-# BINARY.
-function(read_elf out part)
-  execute_process(COMMAND ${READELF} ${part} --wide ${BINARY}
-                  OUTPUT_VARIABLE text RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "${READELF} ${part} could not read ${BINARY}")
-  endif()
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/read_elf.cmake)
 
-read_elf(dynamic --dynamic)
-read_elf(headers --program-headers)
+read_elf(dynamic ${READELF} --dynamic ${BINARY})
+read_elf(headers ${READELF} --program-headers ${BINARY})
 set(elf "${dynamic}${headers}")
 
 set(faults)
@@ -83,7 +74,7 @@ if(OLD_LOADERS AND FLOOR VERSION_LESS 2.5 AND NOT elf MATCHES "\\(HASH\\)")
 endif()
 
 if(OLD_LOADERS)
-  read_elf(symbols --dyn-syms)
+  read_elf(symbols ${READELF} --dyn-syms ${BINARY})
   # Undefined symbols of the compiler's runtime; the C library's own __aeabi_
   # memory and errno functions are no helpers.
   string(REGEX MATCHALL " UND (__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+|__[a-z]+[sdt][if][0-9])"

@@ -100,7 +100,7 @@ function(defines out era file symbol version)
 endfunction()
 
 # The version needs: index -> file and version.
-read_elf(version_info --version-info)
+read_elf(version_info ${READELF} --version-info ${BINARY})
 string(REGEX REPLACE "^.*Version needs section[^\n]*\n" "" version_needs "${version_info}")
 string(REGEX MATCHALL "File: [^ \n]+|Name: [^ \n]+  Flags: [^\n]*Version: [0-9]+" entries "${version_needs}")
 set(need_file)
