@@ -233,10 +233,11 @@ if(plc_libc AND EXISTS "${plc_libc}")
 endif()
 
 # The C library floor: the project's toolchain files serve every C library
-# from the first ARM EABI one (2.4) on; another toolchain is a controller's
-# SDK, and the binary is for that controller's C library.
+# of the ABI from its first one on (2.4 for ARM EABI, 2.17 for AArch64);
+# another toolchain is a controller's SDK, and the binary is for that
+# controller's C library.
 set(PLC_LIBC_FLOOR "" CACHE STRING
-    "The oldest GNU C library the controller binaries must run on; empty: 2.4 with the project's toolchain files, otherwise the C library of the toolchain's sysroot")
+    "The oldest GNU C library the controller binaries must run on; empty: the ABI's first (2.4, AArch64 2.17) with the project's toolchain files, otherwise the C library of the toolchain's sysroot")
 if(PLC_LIBC_FLOOR)
   set(plc_floor_source "chosen by PLC_LIBC_FLOOR")
   set(plc_libc_floor ${PLC_LIBC_FLOOR})

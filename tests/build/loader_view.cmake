@@ -1,5 +1,5 @@
-# The loader's view of a controller program on every layout the ARM EABI GNU
-# C library has had: for each layout, each symbol the program imports is
+# The loader's view of a controller program on every layout the GNU C
+# library of its ABI has had (ARM EABI from 2.4, AArch64 from 2.17): for each layout, each symbol the program imports is
 # looked up as the loader does, and what the loader would refuse becomes a
 # fault. Included by check_binary.cmake (controller builds); from its
 # `search_order` (NEEDED in order), `symbols` (readelf --dyn-syms) and
