@@ -1,42 +1,51 @@
-// The least a timed write-and-pause can cost: per iteration two monotonic
-// clock readings kept as seconds and microseconds, one plc_write_port through
-// the same libplc.so, one usleep. The benchmark sets plc_do_test's sweep
-// beside it.
+// The least a sweep can do per iteration, written as plainly as C allows:
+// the mark before the write, a monotonic clock reading, plc_write_port
+// through the same libplc.so to the next output of the cycle with the value
+// alternating, repeated while refused, a usleep after every attempt, the mark
+// after the pause, a second reading, both readings kept as seconds and
+// microseconds in a timing_log's entries as the sweep keeps them
+// (timeval_of). The benchmark sets plc_do_test's sweep beside it.
 //
-//   minimal_loop ITERATIONS DELAY_US
+//   minimal_loop ITERATIONS DELAY_US        (outputs 25 to 35, as the benchmark's sweep)
 #include <stdint.h>
 #include <stdlib.h>
-#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "plc/plc.h"
 #include "sweep/sweep_loop.h"
-
-constexpr uint32_t capacity = 10000;
+#include "sweep/timing_log.h"
 
 // Visible outside this file, so that the compiler keeps every store to it.
-// Readings are converted as the sweep converts them (timeval_of).
-timeval minimal_loop_readings[2 * capacity];
+timing_log minimal_loop_log;
 
-// Not inlined and not static: the benchmark finds it by name.
-__attribute__((noinline)) void minimal_loop(uint32_t iterations, uint32_t delay) {
-    for (uint32_t i = 0; i < iterations; ++i) {
+// Not inlined, not static and not mangled: the benchmark finds it by name.
+extern "C" __attribute__((noinline)) void minimal_loop(timing_entry* pair, const timing_entry* end,
+                                                       uint32_t first, uint32_t past_cycle,
+                                                       uint32_t delay) {
+    uint32_t port = first;
+    int32_t value = 0;
+    for (; pair != end; pair += 2) {
         timespec before;
         timespec after;
+        pair[0].mark = mark_before_write;
         clock_gettime(CLOCK_MONOTONIC, &before);
-        plc_write_port(25, static_cast<int32_t>(i & 1u));
+        while (plc_write_port(static_cast<int32_t>(port), value) < 0) usleep(delay);
         usleep(delay);
+        pair[1].mark = mark_after_pause;
         clock_gettime(CLOCK_MONOTONIC, &after);
-        minimal_loop_readings[2 * i] = timeval_of(before);
-        minimal_loop_readings[2 * i + 1] = timeval_of(after);
+        pair[0].time = timeval_of(before);
+        pair[1].time = timeval_of(after);
+        value ^= 1;
+        if (++port == past_cycle) port = first;
     }
 }
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
     uint32_t iterations = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
-    if (iterations > capacity) iterations = capacity;
-    minimal_loop(iterations, static_cast<uint32_t>(strtoul(argv[2], nullptr, 0)));
+    if (iterations > max_iterations) iterations = max_iterations;
+    minimal_loop(minimal_loop_log.entries, minimal_loop_log.entries + 2 * iterations, 25, 36,
+                 static_cast<uint32_t>(strtoul(argv[2], nullptr, 0)));
     return 0;
 }

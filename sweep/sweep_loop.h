@@ -13,10 +13,13 @@
 
 #include "sweep/sweep.h"
 
+// The nanoseconds of a reading lie in [0, 10^9): an unsigned 32-bit
+// division by a constant is enough for them, and the cheapest one on every
+// target (a multiply and a shift).
 inline timeval timeval_of(const timespec& t) {
     timeval tv;
     tv.tv_sec = t.tv_sec;
-    tv.tv_usec = static_cast<decltype(tv.tv_usec)>(t.tv_nsec / 1000);
+    tv.tv_usec = static_cast<decltype(tv.tv_usec)>(static_cast<uint32_t>(t.tv_nsec) / 1000u);
     return tv;
 }
 
@@ -28,27 +31,44 @@ inline int64_t microseconds_between(const timespec& from, const timespec& to) {
 }
 
 // Whether a write refused since `first_attempt` has been refused for too
-// long. Out of line and cold: it runs only after a refusal, and keeping it
-// out of the loop leaves the loop's registers to the loop.
+// long.
 template <class Io>
-__attribute__((noinline, cold)) bool refused_for_too_long(const timespec& first_attempt) {
+inline bool refused_for_too_long(const timespec& first_attempt) {
     timespec now;
     Io::read_clock(&now);
     return microseconds_between(first_attempt, now) >= refusal_limit_us;
 }
 
+// After a refused attempt at a write: its pause, then new attempts, each
+// followed by its pause, until the controller accepts (true) or the write has
+// been refused for refusal_limit_us since `first_attempt` (false). Out of
+// line and cold, so that the loop keeps its registers and its accepted path
+// holds no more than the write, one test and the pause.
+template <class Io>
+__attribute__((noinline, cold)) bool retry_refused_write(int32_t port, int32_t value, uint32_t delay,
+                                                         const timespec& first_attempt) {
+    for (;;) {
+        Io::pause_us(delay);
+        if (refused_for_too_long<Io>(first_attempt)) return false;
+        if (Io::write_port(port, value) >= 0) {
+            Io::pause_us(delay);
+            return true;
+        }
+    }
+}
+
 // Writes until the controller accepts, pausing after every attempt. Gives up,
 // returning false, once the write has been refused for refusal_limit_us since
-// `first_attempt`; the clock is read for that on the refused path only.
+// `first_attempt`; the clock is read for that on the refused path only. The
+// result is tested before the pause, so that it need not be kept across it.
 template <class Io>
 inline bool write_until_accepted(int32_t port, int32_t value, uint32_t delay,
                                  const timespec& first_attempt) {
-    for (;;) {
-        const int32_t result = Io::write_port(port, value);
-        Io::pause_us(delay);
-        if (result >= 0) return true;
-        if (refused_for_too_long<Io>(first_attempt)) return false;
+    if (__builtin_expect(Io::write_port(port, value) < 0, 0)) {
+        return retry_refused_write<Io>(port, value, delay, first_attempt);
     }
+    Io::pause_us(delay);
+    return true;
 }
 
 // One iteration, from the reading before its write to the reading after its
