@@ -170,6 +170,19 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   endif()
 endif()
 
+# The launcher of the bundle for every controller: which binary it starts on
+# each kind of controller (in a chroot, as root), and, on the armhf build, the
+# start through a hard-float loader named ld-linux.so.3. The script says why
+# where it cannot run (status 77).
+if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
+  add_test(NAME launcher.choice COMMAND bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
+  set_tests_properties(launcher.choice PROPERTIES SKIP_RETURN_CODE 77)
+elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
+  add_test(NAME launcher.old_loader
+           COMMAND bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
+  set_tests_properties(launcher.old_loader PROPERTIES SKIP_RETURN_CODE 77)
+endif()
+
 # A build names the commit it was built from, also after a new commit.
 find_program(PLC_GIT git)
 if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
