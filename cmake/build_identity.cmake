@@ -6,12 +6,21 @@
 # leaves OUTPUT untouched, so that nothing is compiled again for it.
 #   cmake -DSOURCE_DIR=dir -DPREFIX=text -DOUTPUT=file -P build_identity.cmake
 cmake_policy(VERSION 3.25)
-execute_process(COMMAND git describe --always --abbrev=12 --dirty=+modified
+# The commit itself, whatever tags name it (a release's tag would replace it
+# in `git describe`).
+execute_process(COMMAND git rev-parse --short=12 HEAD
                 WORKING_DIRECTORY ${SOURCE_DIR}
                 OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE
                 ERROR_QUIET RESULT_VARIABLE failed)
 if(failed OR NOT commit)
   set(commit unknown)
+else()
+  execute_process(COMMAND git status --porcelain --untracked-files=no
+                  WORKING_DIRECTORY ${SOURCE_DIR}
+                  OUTPUT_VARIABLE changes ERROR_QUIET)
+  if(changes)
+    string(APPEND commit +modified)
+  endif()
 endif()
 set(text "#define PLC_DO_TEST_IDENTITY \"${PREFIX} commit ${commit}\"\n")
 if(EXISTS ${OUTPUT})

@@ -2,7 +2,8 @@
 # The identity a built program carries names the commit it was built from,
 # whenever it was built: in a new repository holding SOURCE_DIR's files as
 # they are (committed or not), a build names its commit; after a new commit a rebuild names the new one, compiling
-# again only what carries the identity; a changed tracked file adds
+# again only what carries the identity; an annotated tag leaves the commit
+# named; a changed tracked file adds
 # "+modified"; a rebuild with nothing changed leaves the program as it was.
 #   identity.sh SOURCE_DIR WORK_DIR
 set -u
@@ -42,6 +43,13 @@ commit --allow-empty -m "another commit"
 build
 expect "" "rebuilt after a commit"
 changed_since "$work/build/libplc_do_test_core.a" && fail "a new commit compiled the program's library again"
+
+# A release's annotated tag names the commit too; the program still names the
+# commit itself.
+git -c user.name=identity -c user.email=identity@localhost tag -a v9.9.9 -m "a release" ||
+    fail "could not tag"
+build
+expect "" "rebuilt after an annotated tag"
 
 echo "# changed" >>README.md
 build

@@ -209,7 +209,14 @@ skip=()
 [[ "$kind" == hardened_* ]] && [ -n "$roots" ] || skip=(-E '^old_libc\.e2e$')
 ctest --test-dir "$build" -j"$jobs" --output-on-failure "${skip[@]}" >"$work/ctest.log" 2>&1 ||
     { grep -E 'FAIL|Failed|\*\*\*' "$work/ctest.log" | head -n 30; fail "its tests failed (in $work/ctest.log)"; }
-grep -q 'Skipped' "$work/ctest.log" && { grep Skipped "$work/ctest.log"; fail "its tests skipped some"; }
+# What its tests skipped (each saying why) makes this kind skipped too, as
+# the suite around it says of the same absence; in CI a failure.
+if grep -q 'Skipped' "$work/ctest.log"; then
+    echo "SKIPPED: its tests skipped some: $(grep -o '[^ ]* \.*\*\*\*Skipped' "$work/ctest.log" | cut -d' ' -f1 | paste -sd' ')"
+    grep -h '^SKIPPED' "$work/ctest.log" | sort -u
+    [ "${CI:-}" = true ] && exit 1
+    exit 77
+fi
 
 if [ -n "${maker:-}" ]; then
     status=0

@@ -37,7 +37,7 @@ fail() { echo "FAIL [fresh root]: $*" >&2; exit 1; }
 
 for command in "$run_command" "$test_command" "$standin_example" "$release_command" \
                "$checksum_command" "$install_command" "$strings_command" "$bench_command"; do
-    cat README.md docs/*.md | grep -qF -- "$command" || fail "README and docs/ no longer show: $command"
+    grep -qF -- "$command" README.md docs/*.md || fail "README and docs/ no longer show: $command"
 done
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot)"
 
