@@ -18,6 +18,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh
+. "$top/tools/abis.sh"
 
 skip() {
     echo "SKIPPED: $*"
@@ -43,7 +44,9 @@ choice() {
     busybox=$(command -v busybox || true)
     [ -n "$busybox" ] && ! ldd "$busybox" >/dev/null 2>&1 ||
         skip "no static busybox (apt-get install busybox-static)"
-    local armhf_libc=/usr/arm-linux-gnueabihf/lib/libc.so.6 armel_libc=/usr/arm-linux-gnueabi/lib/libc.so.6
+    local armhf_libc armel_libc
+    abi_facts armhf && armhf_libc=/usr/$triplet/lib/libc.so.6
+    abi_facts armel && armel_libc=/usr/$triplet/lib/libc.so.6
     [ -f "$armhf_libc" ] && [ -f "$armel_libc" ] ||
         skip "no ARM C libraries to take headers from (tools/setup test installs them)"
     head -c 64 "$armhf_libc" >"$work/armhf.header"
