@@ -6,11 +6,11 @@ set(sanitizer_environment
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=98")
 
 # A test that stands for a suite this build cannot run: it says why and how
-# to run it, and counts as skipped; in CI (CI=true) it fails instead.
+# to run it, and counts as skipped; in CI it fails (tests/support/skip.sh).
 function(add_skipped_test name reason)
   message(STATUS "${name}: skipped: ${reason}")
   add_test(NAME ${name}
-           COMMAND bash -c "echo \"SKIPPED: $1\"; [ \"$CI\" = true ] && exit 1; exit 77" -- "${reason}")
+           COMMAND bash -c ". \"$1\" && skip \"$2\"" -- ${PROJECT_SOURCE_DIR}/tests/support/skip.sh "${reason}")
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
 
@@ -203,7 +203,7 @@ if(NOT PLC_DO_TEST_SANITIZE)
     if(NOT PLC_ABI_NAME STREQUAL "arm64")
       set(expected_needed ${expected_needed},librt.so.1)
     endif()
-    set(controller_checks -DINTERPRETER=${PLC_INTERPRETER} -DOLD_LOADERS=ON -DFLOOR=${plc_libc_floor})
+    set(controller_checks --interpreter ${PLC_INTERPRETER} --old-loaders --floor ${plc_libc_floor})
     add_test(NAME build.instructions
              COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)
     # The kinds of toolchain users have, each built and tested in a build of
@@ -226,12 +226,14 @@ if(NOT PLC_DO_TEST_SANITIZE)
         endif()
       endforeach()
     endif()
-    add_test(NAME build.oldest_libc
-             COMMAND ${CMAKE_COMMAND} -DREADELF=${plc_readelf} -DBINARY=$<TARGET_FILE:plc_do_test>
-                     -DFLOOR=${plc_libc_floor} -P ${PROJECT_SOURCE_DIR}/cmake/oldest_libc.cmake)
   endif()
-  add_test(NAME build.fit_to_copy
-           COMMAND ${CMAKE_COMMAND} -DREADELF=${plc_readelf} -DBINARY=$<TARGET_FILE:plc_do_test>
-                   -DNEEDED=${expected_needed} ${controller_checks}
-                   -P ${PROJECT_SOURCE_DIR}/tests/build/check_binary.cmake)
+  # The libraries, search path, binding and interpreter; on a controller
+  # build also the oldest C library, the hash table, no runtime helper and the
+  # loader's view on every layout of the C library from the floor on.
+  if(plc_no_elf_check)
+    add_skipped_test(build.fit_to_copy "${plc_no_elf_check}")
+  else()
+    add_test(NAME build.fit_to_copy
+             COMMAND ${plc_elf_check} $<TARGET_FILE:plc_do_test> --needed ${expected_needed} ${controller_checks})
+  endif()
 endif()

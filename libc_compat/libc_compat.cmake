@@ -6,21 +6,13 @@
 # SysV hash table that loaders before 2.5 read. Included by controller (cross)
 # builds only.
 #
-# Where clock_gettime@GLIBC_2.4 lives depends on the C library's age:
-#   2.4 to 2.16    librt.so.1 only
-#   2.17 to 2.30   librt.so.1; libc.so.6 has it only as GLIBC_2.17
-#   2.31 on        libc.so.6; librt.so.1 has none (from 2.34 an empty stub)
-# The loader looks a symbol up in the program's NEEDED libraries in their
-# order and takes the first that defines it in the version asked. The version
-# need of a reference also names a file (libc.so.6 here: the file that
-# defined it at link time), and loaders before 2.31 stop when they reach that
-# file without finding the symbol there: "symbol clock_gettime, version
-# GLIBC_2.4 not defined in file libc.so.6 with link time reference", without
-# looking further. So librt.so.1 comes before libc.so.6 in NEEDED: 2.4 to
-# 2.30 find clock_gettime in librt.so.1 before they reach libc.so.6, and
-# from 2.31 on, whose loaders do not stop there, pass over librt.so.1 and
-# find it in libc.so.6. tests/build/loader_view.cmake checks each built
-# binary against every one of these layouts by the same rule.
+# clock_gettime@GLIBC_2.4 lives in librt.so.1 up to 2.30 and in libc.so.6
+# from 2.31 on, and loaders before 2.31 stop looking for a symbol when they
+# reach the file its version need names (libc.so.6) without finding it there.
+# So librt.so.1 comes before libc.so.6 in NEEDED: up to 2.30 the loader finds
+# it in librt.so.1 first; from 2.31 on it passes over librt.so.1 and finds it
+# in libc.so.6. The layouts and the loader's rule are written down, and every
+# built binary checked against them, in tests/build/elf_check.py (LAYOUTS).
 #
 # plc_link_without_toolchain_runtime(TARGET): nothing of the toolchain's own
 #   start files and runtime libraries (libgcc, libstdc++), which are built for

@@ -20,11 +20,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh
 . "$top/tools/abis.sh"
 
-skip() {
-    echo "SKIPPED: $*"
-    [ "${CI:-}" = true ] && exit 1
-    exit 77
-}
+. "$top/tests/support/skip.sh"
 fail() { echo "FAIL [launcher]: $*" >&2; exit 1; }
 
 work=$(mktemp -d)

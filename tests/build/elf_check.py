@@ -1,0 +1,271 @@
+#!/usr/bin/python3
+"""Checks of a built program, read once with pyelftools.
+
+  elf_check.py BINARY [--needed LIB,LIB] [--interpreter PATH] [--floor VERSION]
+                      [--old-loaders] [--summary]
+
+Always: the oldest GNU C library BINARY runs on, the one that brought the
+newest GLIBC version it asks for; more than --floor, or GLIBC_PRIVATE, fails.
+With --needed, the program is fit to copy to a controller: it needs exactly
+those libraries (a controller has its own libplc.so and a C library, nothing
+else can be counted on; the interpreter's file may join them, on ARM it holds
+the stack protector's guard), no RPATH or RUNPATH (the loader takes the
+controller's libplc.so, never one from the folder it is started in), bound at
+load (no lazy binding of its own calls in a measured window), and with
+--interpreter names that loader. With --old-loaders: the SysV hash table that
+C libraries before 2.5 read (while --floor is below 2.5), no compiler runtime
+helper taken from a library it loads (a maker's libplc.so may export one built
+for another CPU), and the loader of every layout the C library has had from
+--floor on finds each import (LAYOUTS below). --summary prints what the release
+tells of a binary. Each fault is one line; any fault ends with status 1.
+"""
+import argparse
+import re
+import sys
+
+from elftools.elf.constants import SHN_INDICES
+from elftools.elf.elffile import ELFFile
+
+CLOCK_CALLS = r"clock_(getres|gettime|settime|getcpuclockid|nanosleep)"
+RT_CALLS = r"aio_[a-z]+(64)?|lio_listio(64)?|mq_[a-z]+|shm_(open|unlink)|timer_[a-z]+"
+
+# Where the C library's calls that moved between its files are defined, and in
+# which versions, per ABI: (calls, first C library, last (None: to this day),
+# file, versions). Read off the C libraries themselves (2.31 and 2.36 are in
+# Debian's registry) and glibc's release history for the older ones. Each
+# first C library starts a layout that lasts up to the next. Everything else of
+# the C library is in libc.so.6 in every version from the one that brought it;
+# librt.so.1 keeps defining GLIBC_2.4 (from 2.34 as an empty stub); plc_* calls
+# are libplc.so's; on ARM the stack protector's guard is the loader's.
+LAYOUTS = {
+    "EM_ARM": [
+        (CLOCK_CALLS, "2.4", "2.16", "librt.so.1", {"GLIBC_2.4"}),
+        (CLOCK_CALLS, "2.17", "2.30", "librt.so.1", {"GLIBC_2.4"}),
+        (CLOCK_CALLS, "2.17", "2.30", "libc.so.6", {"GLIBC_2.17"}),
+        (CLOCK_CALLS, "2.31", None, "libc.so.6", {"GLIBC_2.4", "GLIBC_2.17"}),
+        (RT_CALLS, "2.4", "2.33", "librt.so.1", {"GLIBC_2.4"}),
+        (RT_CALLS, "2.34", None, "libc.so.6", {"GLIBC_2.4", "GLIBC_2.34"}),
+        ("__stack_chk_guard", "2.4", None, "LOADER", {"GLIBC_2.4"}),
+    ],
+    # AArch64's libc.so.6 has had every call from its first release on.
+    "EM_AARCH64": [
+        ("__stack_chk_guard", "2.17", None, "LOADER", {"GLIBC_2.17"}),
+    ],
+}
+# The loader's rule (glibc's elf/dl-version.c and elf/dl-lookup.c): every
+# version need names a file, which must define that version; a symbol is looked
+# up in NEEDED order and the first file defining it in the version asked wins;
+# before 2.31, reaching the file its version need names without finding it
+# there stops the search. 2.29 still stops, 2.31 (Debian 11) and 2.36 go on, as
+# a run shows; 2.30 is taken to stop.
+NAMED_FILE_STOPS_BEFORE = (2, 31)
+
+HELPERS = re.compile(r"__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+"
+                     r"|__[a-z]+[sdt][if][0-9]")
+NOT_HELPERS = re.compile(r"__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")
+
+
+# Tag_CPU_arch of the ARM build attributes.
+ARM_ARCHITECTURES = {1: "v4", 2: "v4T", 3: "v5T", 4: "v5TE", 5: "v5TEJ", 6: "v6", 7: "v6KZ", 8: "v6T2",
+                     9: "v6K", 10: "v7", 14: "v8"}
+
+
+def version(text):
+    return tuple(int(part) for part in text.split("."))
+
+
+def text_of(numbers):
+    return ".".join(str(n) for n in numbers)
+
+
+class Program:
+    """What the checks ask of one binary, read once."""
+
+    def __init__(self, path):
+        with open(path, "rb") as stream:
+            elf = ELFFile(stream)
+            self.machine = elf["e_machine"]
+            self.flags = elf["e_flags"]
+            self.cpu = None
+            for section in elf.iter_sections():
+                if section["sh_type"] == "SHT_ARM_ATTRIBUTES":
+                    for subsection in section.iter_subsections():
+                        for subsubsection in subsection.iter_subsubsections():
+                            for attribute in subsubsection.iter_attributes():
+                                if attribute.tag == "TAG_CPU_ARCH":
+                                    self.cpu = ARM_ARCHITECTURES.get(attribute.value, attribute.value)
+            self.interpreter = next((s.get_interp_name() for s in elf.iter_segments()
+                                     if s["p_type"] == "PT_INTERP"), None)
+            dynamic = elf.get_section_by_name(".dynamic")
+            tags = list(dynamic.iter_tags()) if dynamic else []
+            self.needed = [t.needed for t in tags if t.entry.d_tag == "DT_NEEDED"]
+            self.search_paths = [t.entry.d_tag for t in tags if t.entry.d_tag in ("DT_RPATH", "DT_RUNPATH")]
+            self.has_hash = any(t.entry.d_tag == "DT_HASH" for t in tags)
+            self.bind_now = any(t.entry.d_tag == "DT_BIND_NOW"
+                                or (t.entry.d_tag == "DT_FLAGS" and t.entry.d_val & 0x8)
+                                or (t.entry.d_tag == "DT_FLAGS_1" and t.entry.d_val & 0x1) for t in tags)
+            # Version index -> (file, version) of the version needs.
+            self.needs = {}
+            need_section = elf.get_section_by_name(".gnu.version_r")
+            if need_section:
+                for need, aux_entries in need_section.iter_versions():
+                    for aux in aux_entries:
+                        self.needs[aux["vna_other"]] = (need.name, aux.name)
+            symbols = elf.get_section_by_name(".dynsym")
+            versions = elf.get_section_by_name(".gnu.version")
+            self.imports = []  # (name, weak, file or None, version or None)
+            for index, symbol in enumerate(symbols.iter_symbols() if symbols else []):
+                if not symbol.name or symbol["st_shndx"] != "SHN_UNDEF":
+                    continue
+                ndx = versions.get_symbol(index).entry["ndx"] if versions else 0
+                file, need = self.needs.get(ndx & 0x7FFF if isinstance(ndx, int) else 0, (None, None))
+                self.imports.append((symbol.name, symbol["st_info"]["bind"] == "STB_WEAK", file, need))
+
+    def glibc_versions(self):
+        return sorted({v for _, v in self.needs.values() if v.startswith("GLIBC_")})
+
+
+def oldest_libc(program, floor, faults):
+    asked = program.glibc_versions()
+    if "GLIBC_PRIVATE" in asked:
+        faults.append("asks for GLIBC_PRIVATE: it would run on one C library build only")
+        asked.remove("GLIBC_PRIVATE")
+    if not asked:
+        return None
+    newest = max(asked, key=lambda v: version(v[len("GLIBC_"):]))
+    oldest = newest[len("GLIBC_"):]
+    if floor and version(oldest) > version(floor):
+        faults.append(f"asks for {newest} (of [{', '.join(asked)}]): it would not run on a C library "
+                      f"older than {oldest}, and must run from {floor} on")
+    return oldest
+
+
+def fit_to_copy(program, needed, interpreter, faults):
+    expected = set(needed.split(","))
+    loader = interpreter.rsplit("/", 1)[-1] if interpreter else None
+    if loader in program.needed:
+        expected.add(loader)
+    if sorted(program.needed) != sorted(expected):
+        faults.append(f"needs [{';'.join(sorted(program.needed))}]; expected exactly [{';'.join(sorted(expected))}]")
+    for tag in program.search_paths:
+        faults.append(f"has a library search path ({tag})")
+    if not program.bind_now:
+        faults.append("is not linked for immediate binding (-z now)")
+    if interpreter and program.interpreter != interpreter:
+        faults.append(f"names the interpreter [{program.interpreter}]; expected {interpreter}")
+
+
+def defines(layouts, era, file, symbol, need, loader):
+    """Whether FILE of a C library of ERA defines SYMBOL in version NEED."""
+    moved = False
+    for calls, first, last, row_file, versions in layouts:
+        if not re.fullmatch(calls, symbol):
+            continue
+        moved = True
+        row_file = loader if row_file == "LOADER" else row_file
+        if (row_file == file and version(first) <= era and (last is None or era <= version(last))
+                and need in versions):
+            return True
+    if moved:
+        return False
+    if need and need.startswith("GLIBC_") and need != "GLIBC_PRIVATE":
+        return file == "libc.so.6" and version(need[len("GLIBC_"):]) <= era
+    return not need and symbol.startswith("plc_") and file == "libplc.so"
+
+
+def loader_view(program, floor, faults):
+    """Looks every import up as the loader of each layout from FLOOR on does."""
+    layouts = LAYOUTS.get(program.machine, [])
+    loader = (program.interpreter or "").rsplit("/", 1)[-1]
+    eras = sorted({version(first) for _, first, _, _, _ in layouts})
+    lines = []
+    if not program.imports:
+        faults.append("imports no symbol: nothing could be checked")
+    for file, _ in program.needs.values():
+        if file not in program.needed:
+            faults.append(f"its version need names {file}, which it does not need (NEEDED)")
+    for at, era in enumerate(eras):
+        following = eras[at + 1] if at + 1 < len(eras) else None
+        if following and following <= version(floor):
+            continue  # a layout that ends before the floor serves none of its controllers
+        libraries = (f"C libraries {text_of(era)} to {following[0]}.{following[1] - 1}" if following
+                     else f"C libraries {text_of(era)} on")
+        for file, need in sorted(set(program.needs.values())):
+            if need.startswith("GLIBC_") and need != "GLIBC_PRIVATE" and (
+                    version(need[len("GLIBC_"):]) > era or (file == "librt.so.1" and need != "GLIBC_2.4")):
+                faults.append(f"{libraries}: {file}: version `{need}' not found")
+        found_where = []
+        for symbol, weak, named_file, need in program.imports:
+            found = stopped = None
+            for library in program.needed:
+                if defines(layouts, era, library, symbol, need, loader):
+                    found = library
+                    break
+                if library == named_file and era < NAMED_FILE_STOPS_BEFORE:
+                    stopped = library
+                    break
+            if stopped:
+                faults.append(f"{libraries}: symbol {symbol}, version {need} not defined in file {stopped} with "
+                              f"link time reference (the loader reaches {stopped}, which the version need names, "
+                              "before any library that holds it)")
+            elif not found and not weak:
+                faults.append(f"{libraries}: undefined symbol {symbol} {need or ''}: no library it needs defines it")
+            elif found and re.fullmatch(f"{CLOCK_CALLS}|{RT_CALLS}", symbol):
+                found_where.append(f"{symbol}@{need} from {found}")
+        if found_where:
+            lines.append(f"  {libraries}: {', '.join(found_where)}")
+    return lines
+
+
+def old_loaders(program, floor, faults):
+    if version(floor) < (2, 5) and not program.has_hash:
+        faults.append("has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
+    helpers = sorted(name for name, _, _, _ in program.imports
+                     if HELPERS.fullmatch(name) and not NOT_HELPERS.match(name))
+    if helpers:
+        faults.append(f"takes compiler runtime helpers from the libraries it loads: [{';'.join(helpers)}]")
+    return loader_view(program, floor, faults)
+
+
+def summary(program, oldest):
+    if program.machine == "EM_AARCH64":
+        target = "ARMv8-A, AArch64 (LP64)"
+    else:
+        target = f"CPU {program.cpu}, " + ("hard-float EABI" if program.flags & 0x400 else "soft-float EABI")
+    return (f"{target}; interpreter {program.interpreter}; NEEDED {' '.join(program.needed)}; "
+            f"C library {oldest or '?'} or newer")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("binary")
+    parser.add_argument("--needed")
+    parser.add_argument("--interpreter")
+    parser.add_argument("--floor")
+    parser.add_argument("--old-loaders", action="store_true")
+    parser.add_argument("--summary", action="store_true")
+    args = parser.parse_args()
+    program = Program(args.binary)
+    faults = []
+    oldest = oldest_libc(program, args.floor, faults)
+    checked = [f"runs on a GNU C library of {oldest} or newer" if oldest else "asks for no GLIBC version"]
+    view = []
+    if args.needed:
+        fit_to_copy(program, args.needed, args.interpreter, faults)
+        checked.append(f"needs [{', '.join(program.needed)}], no search path, bound at load"
+                       + (f", interpreter {args.interpreter}" if args.interpreter else ""))
+    if args.old_loaders:
+        view = old_loaders(program, args.floor or "2.4", faults)
+        checked.append(f"SysV hash table where needed, found by the loader of every C library "
+                       f"from {args.floor or '2.4'} on:")
+    if faults:
+        print(f"{args.binary}:\n  " + "\n  ".join(faults), file=sys.stderr)
+        return 1
+    print(summary(program, oldest) if args.summary else f"{args.binary}: " + "; ".join(checked))
+    for line in view if not args.summary else []:
+        print(line)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
