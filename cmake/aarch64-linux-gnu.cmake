@@ -4,14 +4,9 @@
 #
 #   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/aarch64-linux-gnu- -DPLC_SYSROOT=/opt/sdk/sysroot
-set(plc_default_prefix "aarch64-linux-gnu-")
-set(plc_default_cpu "cortex-a53")
-set(plc_processor aarch64)
-set(plc_default_qemu qemu-aarch64)
+set(plc_abi arm64)
 # ARMv8.0-A and nothing of the later extensions; atomics inline (there are
 # none), not as calls into libgcc's outline helpers.
 set(PLC_ARCH_FLOOR "-march=armv8-a -mno-outline-atomics")
 set(PLC_FLOOR_ATTRIBUTES "")
-# Every AArch64 GNU C library, from the first one on.
-set(PLC_PROJECT_LIBC_FLOOR 2.17)
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

@@ -1,13 +1,10 @@
 # What the controller toolchain files share: Linux on ARM (32-bit EABI, or
 # AArch64) with the GNU C library, built by a cross compiler and tested under
-# qemu-user. The including file sets, before including this one:
-#   plc_default_prefix       Debian's cross compiler prefix for the ABI
-#   plc_default_cpu          the CPU the emulator emulates for the tests
-#   plc_processor            arm or aarch64 (CMAKE_SYSTEM_PROCESSOR)
-#   plc_default_qemu         qemu-arm or qemu-aarch64
-#   PLC_PROJECT_LIBC_FLOOR   the first GNU C library of the ABI (2.4 for ARM
-#                            EABI, 2.17 for AArch64): the binaries run on it
-#                            and every later one
+# qemu-user. Debian's cross compiler prefix, the emulator and its CPU, and
+# the first GNU C library of the ABI (PLC_PROJECT_LIBC_FLOOR: the binaries
+# run on it and every later one) are the ABI's row of abis.txt. The
+# including file sets, before including this one:
+#   plc_abi                  the ABI, as abis.txt names it
 #   PLC_ARCH_FLOOR           the oldest architecture (and FPU) the binaries
 #                            serve, as compiler options; the project adds
 #                            them to every compile and link
@@ -19,6 +16,15 @@
 # SDK instead of Debian's cross compiler; PLC_QEMU and PLC_QEMU_CPU choose the
 # emulator. time_t stays the platform's own (32 bits on 32-bit ARM): that is
 # the controller's ABI.
+
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/abis.txt plc_abi_row REGEX "^${plc_abi} ")
+string(REGEX REPLACE " +" ";" plc_abi_row "${plc_abi_row}")
+list(GET plc_abi_row 1 plc_triplet)
+list(GET plc_abi_row 2 plc_default_qemu)
+list(GET plc_abi_row 3 plc_default_cpu)
+list(GET plc_abi_row 4 PLC_PROJECT_LIBC_FLOOR)
+set(plc_default_prefix "${plc_triplet}-")
+string(REGEX REPLACE "-.*" "" plc_processor "${plc_triplet}")
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${plc_processor})
@@ -38,7 +44,6 @@ if(PLC_SYSROOT)
   set(CMAKE_SYSROOT "${PLC_SYSROOT}")
   set(PLC_TARGET_ROOT "${PLC_SYSROOT}")
 else()
-  string(REGEX REPLACE "-$" "" plc_triplet "${plc_default_prefix}")
   set(PLC_TARGET_ROOT "/usr/${plc_triplet}")
 endif()
 

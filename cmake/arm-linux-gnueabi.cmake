@@ -5,14 +5,9 @@
 #
 #   cmake -S . -B build-armel -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabi.cmake
 #   cmake ... -DPLC_CROSS_PREFIX=/opt/sdk/bin/arm-linux-gnueabi- -DPLC_SYSROOT=/opt/sdk/sysroot
-set(plc_default_prefix "arm-linux-gnueabi-")
-set(plc_default_cpu "arm926")
+set(plc_abi armel)
 # Everything in ARM state: cores before ARMv6T2 have no Thumb-2, and every
 # core runs ARM code in full.
 set(PLC_ARCH_FLOOR "-march=armv4t -mfloat-abi=soft -marm")
 set(PLC_FLOOR_ATTRIBUTES "Tag_CPU_arch: v4T")
-set(plc_processor arm)
-set(plc_default_qemu qemu-arm)
-# Every ARM EABI GNU C library, from the first one on.
-set(PLC_PROJECT_LIBC_FLOOR 2.4)
 include(${CMAKE_CURRENT_LIST_DIR}/arm-linux-common.cmake)

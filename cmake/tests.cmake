@@ -111,16 +111,18 @@ if(CMAKE_CROSSCOMPILING)
   # The same runs on other C libraries than the one the build links against:
   # each ROOT (a root of the target, such as tools/fetch-old-libc makes, or
   # the sysroot of a controller maker's SDK) under the build's emulator, on
-  # the CPU named after it. Tests old_libc.NAME.*, NAME the root's folder name.
+  # the CPU named after it (ROOT@CPU), or the build's own (ROOT). Tests
+  # old_libc.NAME.*, NAME the root's folder name.
   set(PLC_OLD_LIBC_ROOTS "" CACHE STRING
-      "Roots of the target holding other C libraries for the e2e tests, as ROOT@CPU;ROOT@CPU")
+      "Roots of the target holding other C libraries for the e2e tests, as ROOT[@CPU];ROOT[@CPU]")
   if(PLC_OLD_LIBC_ROOTS AND NOT plc_no_emulator AND "-L" IN_LIST CMAKE_CROSSCOMPILING_EMULATOR)
     foreach(root_and_cpu IN LISTS PLC_OLD_LIBC_ROOTS)
-      if(NOT root_and_cpu MATCHES "^(.+)@([^@]+)$")
-        message(FATAL_ERROR "PLC_OLD_LIBC_ROOTS: [${root_and_cpu}] is not ROOT@CPU (a folder, an emulated CPU)")
+      set(root "${root_and_cpu}")
+      set(cpu)
+      if(root_and_cpu MATCHES "^(.+)@([^@]+)$")
+        set(root ${CMAKE_MATCH_1})
+        set(cpu ${CMAKE_MATCH_2})
       endif()
-      set(root ${CMAKE_MATCH_1})
-      set(cpu ${CMAKE_MATCH_2})
       get_filename_component(name "${root}" NAME)
       if(NOT EXISTS "${root}${PLC_INTERPRETER}")
         add_skipped_test(old_libc.${name}.e2e
@@ -131,6 +133,9 @@ if(CMAKE_CROSSCOMPILING)
       foreach(option_and_value IN ITEMS "-L;${root}" "-cpu;${cpu}")
         list(GET option_and_value 0 option)
         list(GET option_and_value 1 value)
+        if(NOT value)
+          continue()
+        endif()
         list(FIND runner ${option} at)
         if(at EQUAL -1)
           list(INSERT runner 1 ${option} ${value})
@@ -149,7 +154,7 @@ if(CMAKE_CROSSCOMPILING)
     elseif(PLC_OLD_LIBC_ROOTS)
       set(reason "the emulator [${CMAKE_CROSSCOMPILING_EMULATOR}] takes no -L ROOT to run on [${PLC_OLD_LIBC_ROOTS}]")
     else()
-      set(reason "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOTS=DIR@CPU")
+      set(reason "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOTS=DIR")
     endif()
     add_skipped_test(old_libc.e2e "${reason}")
   endif()
