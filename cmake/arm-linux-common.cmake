@@ -17,24 +17,20 @@
 # emulator. time_t stays the platform's own (32 bits on 32-bit ARM): that is
 # the controller's ABI.
 
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/abis.txt plc_abi_row REGEX "^${plc_abi} ")
-string(REGEX REPLACE " +" ";" plc_abi_row "${plc_abi_row}")
-list(GET plc_abi_row 1 plc_triplet)
-list(GET plc_abi_row 2 plc_default_qemu)
-list(GET plc_abi_row 3 plc_default_cpu)
-list(GET plc_abi_row 4 PLC_PROJECT_LIBC_FLOOR)
-set(plc_default_prefix "${plc_triplet}-")
-string(REGEX REPLACE "-.*" "" plc_processor "${plc_triplet}")
+include(${CMAKE_CURRENT_LIST_DIR}/abis.cmake)
+plc_abi_facts(${plc_abi})
+set(PLC_PROJECT_LIBC_FLOOR ${plc_abi_first_libc})
+string(REGEX REPLACE "-.*" "" plc_processor "${plc_abi_triplet}")
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${plc_processor})
 
-set(PLC_CROSS_PREFIX "${plc_default_prefix}" CACHE STRING
+set(PLC_CROSS_PREFIX "${plc_abi_triplet}-" CACHE STRING
     "Prefix of the cross compilers, a path included if they are not on PATH")
 set(PLC_SYSROOT "" CACHE PATH
-    "The target's root file system (an SDK's sysroot); empty: Debian's /usr/${plc_default_prefix}")
-set(PLC_QEMU "${plc_default_qemu}" CACHE STRING "The user-mode emulator that runs target programs")
-set(PLC_QEMU_CPU "${plc_default_cpu}" CACHE STRING
+    "The target's root file system (an SDK's sysroot); empty: Debian's /usr/${plc_abi_triplet}/")
+set(PLC_QEMU "${plc_abi_emulator}" CACHE STRING "The user-mode emulator that runs target programs")
+set(PLC_QEMU_CPU "${plc_abi_cpu}" CACHE STRING
     "The CPU the emulator runs target programs on; an instruction it lacks fails the test")
 
 set(CMAKE_C_COMPILER "${PLC_CROSS_PREFIX}gcc")
@@ -44,7 +40,7 @@ if(PLC_SYSROOT)
   set(CMAKE_SYSROOT "${PLC_SYSROOT}")
   set(PLC_TARGET_ROOT "${PLC_SYSROOT}")
 else()
-  set(PLC_TARGET_ROOT "/usr/${plc_triplet}")
+  set(PLC_TARGET_ROOT "/usr/${plc_abi_triplet}")
 endif()
 
 set(CMAKE_FIND_ROOT_PATH "${PLC_TARGET_ROOT}")
