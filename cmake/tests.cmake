@@ -68,7 +68,7 @@ function(add_e2e_tests prefix)
   cmake_parse_arguments(e2e "" "" "CASES;RUNNER" ${ARGN})
   foreach(case IN LISTS e2e_CASES)
     add_test(NAME ${prefix}.${case}
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${case} $<TARGET_FILE_DIR:plc>
+             COMMAND ${PLC_PYTHON} ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py ${case} $<TARGET_FILE_DIR:plc>
                      $<TARGET_FILE:plc_do_test> ${e2e_RUNNER})
     # The stand-in answers the program's calls even when it was built against
     # the controller's own library.
@@ -80,16 +80,20 @@ function(add_e2e_tests prefix)
   endforeach()
 endfunction()
 
-# The cases are those e2e.sh holds.
-execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh --list
-                OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh)
-string(REPLACE "\n" ";" e2e_cases "${e2e_cases}")
+# The cases are those e2e.py holds.
+if(PLC_PYTHON)
+  execute_process(COMMAND ${PLC_PYTHON} ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py --list
+                  OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py)
+  string(REPLACE "\n" ";" e2e_cases "${e2e_cases}")
+endif()
 if(PLC_DO_TEST_SANITIZE)
   # Locking all memory would pin the sanitizers' shadow memory: not done there.
   list(REMOVE_ITEM e2e_cases memory_locked)
 endif()
-if(plc_no_emulator)
+if(NOT PLC_PYTHON)
+  add_skipped_test(e2e "no python3 to run the end-to-end cases (tools/setup test)")
+elseif(plc_no_emulator)
   add_skipped_test(e2e "the ARM programs cannot run here: ${plc_no_emulator}")
 else()
   add_e2e_tests(e2e CASES ${e2e_cases})
@@ -205,9 +209,7 @@ if(NOT PLC_DO_TEST_SANITIZE)
   set(expected_needed libc.so.6,libplc.so)
   set(controller_checks)
   if(CMAKE_CROSSCOMPILING)
-    if(NOT PLC_ABI_NAME STREQUAL "arm64")
-      set(expected_needed ${expected_needed},librt.so.1)
-    endif()
+    set(expected_needed ${plc_abi_needed})
     set(controller_checks --interpreter ${PLC_INTERPRETER} --old-loaders --floor ${plc_libc_floor})
     add_test(NAME build.instructions
              COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)

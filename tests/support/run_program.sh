@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs a built program the one way the end-to-end cases, the side-by-side
-# comparison, the release and the benchmark run it: against the stand-in
+# Runs a built program the one way the end-to-end cases, the SDK kinds, the
+# release and the benchmark run it: against the stand-in
 # libplc.so of a build (LD_LIBRARY_PATH), under that build's emulator (its
 # file `emulator`: qemu-arm, the CPU and the target root; a host build has
 # none) and, where asked, in virtual time (the build's libvirtual_time.so,

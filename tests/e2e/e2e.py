@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+"""End-to-end cases of the built plc_do_test against the stand-in controller
+library, as one table: each run's arguments and stand-in settings, and its
+expected exit status, standard output (byte for byte), call trace and, in
+virtual time, pauses. Every run must also leave standard error empty.
+
+Most runs are in virtual time (tests/support/virtual_time.cc), where every
+figure of the report is known in advance and the clock readings and pauses
+are recorded; every reading must be of the monotonic clock. A few run in real
+time, with loose bounds, as the proof that the real clock and pause are used
+(on every C library the suites run them on).
+
+  e2e.py CASE|all BUILD PROGRAM [RUNNER...]
+  e2e.py --list                        the cases, one a line
+
+PROGRAM runs against the stand-in and the virtual clock of BUILD, under
+BUILD's emulator or, when given, RUNNER (qemu-arm on another root, valgrind
+...): tests/support/run_program.sh. Exit status 77: skipped (skip.sh).
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+USAGE = (b" params: iter,delay,start_DO_numer,end_DO_number,safe_thread \n\r  iter = 10..10000(max) \n\r"
+         b"   delay = delay in mks \n\r   start_DO_number = first num of digital output (for 100=25, for 110=42) \n\r"
+         b"   end_DO_number = last num of digital output (for 100=35, for 110=60) \n\r"
+         b"   use_safe_thread = N - use safe thread (write to N), 0 -not use safe thread \n\r ")
+LIMIT = b"number of iterations can't exceed 10000\n"
+REPORT = re.compile(rb"total execution time is: (\d+)s\nnumber of delays:\n<20ms: (\d+)\n20\.\.30ms: (\d+)\n"
+                    rb"30\.\.40ms: (\d+)\n>40ms: (\d+)\nmaximum delay: (\d+)ms\n\Z")
+
+
+def report(total, counts, max_ms):
+    """The whole report of a completed run."""
+    return ("total execution time is: %ds\nnumber of delays:\n<20ms: %d\n20..30ms: %d\n30..40ms: %d\n"
+            ">40ms: %d\nmaximum delay: %dms\n" % (total, *counts, max_ms)).encode()
+
+
+def classes(count, us):
+    """The four class counts of COUNT delays of US microseconds each."""
+    bounds = [20000, 30000, 40000]
+    place = next((i for i, bound in enumerate(bounds) if us <= bound), 3)
+    return [count if i == place else 0 for i in range(4)]
+
+
+def writes(iterations, first, cycle, refusals=0, safe=25):
+    """The trace of a sweep: the safe value, then each write refused
+    REFUSALS times before it is accepted."""
+    lines = ["safe_value %d 1\n" % safe]
+    for i in range(iterations):
+        call = "write %d %d " % (first + i % cycle, i % 2)
+        lines += [call + "-1\n"] * refusals + [call + "0\n"]
+    return "".join(lines)
+
+
+def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
+        quiet=True):
+    """One run of the program: ARGS (a string, split at blanks), the stand-in
+    settings ENV ("{work}" in a value: the case's folder); None for what is
+    not checked, "" for an empty trace. PAUSES: (count, us), every pause
+    exactly us. CHECK(result) returns a fault or None. OUTPUT "full" or
+    "closed": standard output is that; "elsewhere": the program is started
+    from a folder of its own. QUIET: standard error stays empty."""
+    return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
+                pauses=pauses, check=check, output=output, quiet=quiet)
+
+
+def figures(check):
+    """A check of a real-time report's figures: CHECK(total, counts, max_ms)."""
+    def read(result):
+        found = REPORT.fullmatch(result["stdout"])
+        if not found:
+            return "the report lines are not as expected"
+        numbers = [int(n) for n in found.groups()]
+        return check(numbers[0], numbers[1:5], numbers[5])
+    return read
+
+
+def memory_locked(result):
+    locked = re.search(rb"^VmLck:\s*(\d+) kB$", result["locked"], re.M)
+    if not locked or int(locked.group(1)) < 240:
+        return "locked before the first reading: %r, expected 240 kB or more" % result["locked"]
+
+
+def loads_no_local_library(result):
+    if os.path.exists(result["trace_file"]):
+        return "the libplc.so of the directory it was started in was loaded"
+    if result["status"] == 127 and b"libplc.so" not in result["stderr"]:
+        return "the loader did not name the missing libplc.so"
+
+
+WITH_REFUSAL = {"PLCSIM_REFUSE": "1", "PLCSIM_WRITE_US": "250"}
+
+CASES = {
+    "usage": [run(a, status=255, stdout=USAGE, trace="") for a in ("", "1", "1 2", "1 2 3")],
+    "iteration_limit": [run(i + " 0 25 35 0", status=255, stdout=LIMIT, trace="")
+                        for i in ("10001", "-1", "4294967296", "-4294967296", "0x2711")]
+                       + [run("-1 0 25 35", status=255, stdout=LIMIT, trace="")],
+    # iter 0, or no digits at all: a report of nothing, the safe value still set.
+    "no_iterations": [run(i + " 0 25 35 0", stdout=report(0, [0] * 4, 0), trace=writes(0, 25, 1), pauses=(0, 0))
+                      for i in ("0", "abc")],
+    # 25..34 is an even number of outputs: the cycle is 25..33 and 34 is never
+    # written. Exactly four parameters run the same sweep; a sixth and later
+    # are not read.
+    "sweep_order": [run("12 0 25 34" + extra, stdout=report(0, [12, 0, 0, 0], 0), trace=writes(12, 25, 9))
+                    for extra in (" 0", "", " 0 junk more")],
+    # Numbers as the program reads them: in any base, with a sign,
+    # wrapping at 32 bits; each write refused once, each attempt taking 250 us
+    # and followed by the pause.
+    "odd_numbers": [
+        run("12 9750 25 34 0", env=WITH_REFUSAL, stdout=report(0, [12, 0, 0, 0], 20),
+            trace=writes(12, 25, 9, 1), pauses=(24, 9750)),
+        run("9 14751 42 60 0 extra", env=WITH_REFUSAL, stdout=report(0, [0, 0, 9, 0], 30),
+            trace=writes(9, 42, 19, 1, safe=42), pauses=(18, 14751)),
+        run("7 19501 0xffffffff 3 0", env=WITH_REFUSAL, stdout=report(0, [0, 0, 7, 0], 39),
+            trace=writes(7, -1, 5, 1, safe=-1), pauses=(14, 19501)),
+        run("5 1 -5 -9 0", env=WITH_REFUSAL, stdout=report(0, [5, 0, 0, 0], 0), trace=writes(5, -5, 5, 1, safe=-5),
+            pauses=(10, 1)),
+        run("300 20000 25 35 0", env=WITH_REFUSAL, stdout=report(12, [0, 0, 0, 300], 40),
+            trace=writes(300, 25, 11, 1), pauses=(600, 20000)),
+    ],
+    "refused_then_accepted": [run("12 0 25 34 0", env={"PLCSIM_REFUSE": "2"}, stdout=report(0, [12, 0, 0, 0], 0),
+                                  trace=writes(12, 25, 9, 2))],
+    # 0x2710 is 10000, the largest count the log holds; what follows the
+    # digits is not read.
+    "full_log": [run(i + " 0 7 7 0", stdout=report(0, [10000, 0, 0, 0], 0), trace=writes(10000, 7, 1, safe=7))
+                 for i in ("0x2710", "0x2710x")],
+    # One window of 2.5 s crosses two or three second boundaries (real time).
+    "long_delay": [run("1 2500000 25 35 0", virtual=False, trace=writes(1, 25, 11), check=figures(
+        lambda total, counts, max_ms: None if counts == [0, 0, 0, 1] and 2500 <= max_ms < 2700 and 2 <= total <= 3
+        else "a 2.5 s delay reported as %d s, %s, %d ms" % (total, counts, max_ms)))],
+    # Time the controller takes for a write falls inside the window (real time).
+    "slow_writes": [run("3 0 25 35 0", virtual=False, env={"PLCSIM_WRITE_US": "25000"}, check=figures(
+        lambda total, counts, max_ms: None if sum(counts) == 3 and counts[0] == 0 and max_ms >= 25
+        else "25 ms writes reported as %s, %d ms" % (counts, max_ms)))],
+    # Each delay is exactly the pause, odd and sub-millisecond ones included;
+    # every bound belongs to the lower class; the longest delay is shown in
+    # whole milliseconds, the rest dropped.
+    "exact_delays": [run("3 %d 25 35 0" % us, stdout=report(0, classes(3, us), us // 1000), pauses=(3, us))
+                     for us in (0, 1, 999, 1001, 12345, 20000, 20001, 20999, 30000, 30001, 40000, 40001)],
+    # Each write is refused twice: three attempts, each taking the stand-in
+    # 500 us and followed by a full pause, all inside the iteration's window.
+    "refusals_in_window": [run("4 7000 25 35 0", env={"PLCSIM_REFUSE": "2", "PLCSIM_WRITE_US": "500"},
+                               stdout=report(0, [0, 4, 0, 0], 22), trace=writes(4, 25, 11, 2), pauses=(12, 7000),
+                               check=lambda r: None if r["time"].count("sleep 500\n") == 12
+                               else "expected 12 write times of 500 us")],
+    # The total is the difference of the whole seconds of the run's first and
+    # last readings: 20 us across a second boundary is 1 s, and so is 1.9 s
+    # that crosses only one.
+    "whole_seconds": [run("2 10 25 35 0", env={"VTIME_START_US": "100999990"}, stdout=report(1, [2, 0, 0, 0], 0)),
+                      run("1 1900000 25 35 0", env={"VTIME_START_US": "100050000"},
+                          stdout=report(1, [0, 0, 0, 1], 1900))],
+    # 10,000 iterations of 20 ms: 200 s of the controller's time.
+    "long_run": [run("10000 20000 7 7 0", stdout=report(200, [10000, 0, 0, 0], 20), pauses=(10000, 20000))],
+    # Output 31 does not exist: its write is refused, with a pause after each
+    # attempt, until 10 s have passed since the first; the report covers the
+    # six iterations before it.
+    "write_never_accepted": [run("30 1000 25 35 0", status=2, env={"PLCSIM_OUTPUTS": "25-30"},
+                                 stdout=b"output 31 refused every write for 10 s; run stopped after 6 of 30 "
+                                        b"iterations\n" + report(10, [6, 0, 0, 0], 1),
+                                 trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000))],
+    # Memory is locked by the time the sweep sets the safe value, before its
+    # first reading: at least the timing log (20,000 entries) and the program.
+    # Only root may lock it.
+    "memory_locked": [run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)],
+    # Standard output a full device or closed: the report is lost, so the run
+    # ends with 74 instead of 1 (completed) or 2 (stopped on output 27). A
+    # refused command line stays 255, its text written or not.
+    "lost_report": [run("3 1000 25 35 0", status=74, env=env, output=way)
+                    for way in ("full", "closed") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
+                   + [run(a, status=255, output="full", virtual=False) for a in ("1 2 3", "10001 0 25 35 0")],
+    # Copied into a directory that holds a libplc.so and started there, the
+    # program must not load it: the loader looks only where the system's
+    # libraries are. The library there is the stand-in, which writes a trace
+    # when it is loaded. Where the system has no libplc.so (a PC), the loader
+    # says so and the program ends with 127; where it has one (a target root
+    # with the controller maker's), that one runs.
+    "foreign_library": [run("3 0 25 35 0", status=None, virtual=False, output="elsewhere", quiet=False,
+                            check=loads_no_local_library)],
+    # The stand-in refuses a malformed setting before the program runs,
+    # naming the variable.
+    "malformed_setting": [run("1 0 25 35 0", status=3, stdout=b"", virtual=False, env={name: value}, quiet=False,
+                              check=lambda r, name=name: None if name.encode() in r["stderr"]
+                              else name + ": the variable is not named")
+                          for name, value in (("PLCSIM_REFUSE", "x"), ("PLCSIM_OUTPUTS", "30-25"),
+                                              ("PLCSIM_WRITE_US", "-1"), ("PLCSIM_OUTPUTS", "25"))],
+}
+
+
+def execute(spec, build, program, runner, work):
+    """Runs the program as SPEC says; returns what it did."""
+    trace_file, time_file, locked_file = (os.path.join(work, name) for name in ("trace", "time", "locked"))
+    for name in (trace_file, time_file, locked_file):
+        if os.path.exists(name):
+            os.remove(name)
+    command = ["bash", os.path.join(os.path.dirname(__file__), "..", "support", "run_program.sh"), build]
+    if spec["virtual"]:
+        command.append("--virtual")
+    if runner:
+        command += ["--runner", *runner, "--"]
+    env = dict(os.environ, **{name: value.format(work=work) for name, value in spec["env"].items()})
+    # With standard output closed, a file the stand-in or the clock opened
+    # would take its place.
+    if spec["output"] not in ("full", "closed"):
+        env.update(PLCSIM_TRACE=trace_file, VTIME_LOG=time_file)
+    cwd = None
+    if spec["output"] == "elsewhere":
+        cwd = os.path.join(work, "here")
+        os.makedirs(cwd, exist_ok=True)
+        for source, name in ((program, "plc_do_test"), (os.path.join(build, "libplc.so"), "libplc.so")):
+            with open(source, "rb") as original, open(os.path.join(cwd, name), "wb") as copy:
+                copy.write(original.read())
+        os.chmod(os.path.join(cwd, "plc_do_test"), 0o755)
+        program = "./plc_do_test"
+        command.append("--no-stand-in")
+        env.pop("LD_LIBRARY_PATH", None)
+    stdout = {"full": open("/dev/full", "wb"), "closed": None}.get(spec["output"], subprocess.PIPE)
+    closing = {"preexec_fn": lambda: os.close(1)} if spec["output"] == "closed" else {}
+    started = time.monotonic()
+    done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=stdout, stderr=subprocess.PIPE, **closing)
+    elapsed = time.monotonic() - started
+
+    def text(name, mode="r"):
+        if not os.path.exists(name):
+            return None
+        with open(name, mode) as file:
+            return file.read()
+
+    return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr, elapsed=elapsed,
+                trace=text(trace_file), time=text(time_file), locked=text(locked_file, "rb") or b"",
+                trace_file=trace_file)
+
+
+def faults_of(spec, result):
+    """What the run did other than SPEC expects."""
+    faults = []
+    if spec["status"] is not None and result["status"] != spec["status"]:
+        faults.append("exit status %d, expected %d" % (result["status"], spec["status"]))
+    if spec["quiet"] and result["stderr"]:
+        faults.append("standard error is not empty: %r" % result["stderr"][:400])
+    if spec["stdout"] is not None and result["stdout"] != spec["stdout"]:
+        faults.append("standard output differs:\n  got      %r\n  expected %r" % (result["stdout"][:600],
+                                                                                  spec["stdout"][:600]))
+    if spec["trace"] is not None and result["trace"] != spec["trace"]:
+        got = (result["trace"] or "(none)")[:400]
+        faults.append("trace differs:\n  got      %r\n  expected %r" % (got, spec["trace"][:400]))
+    if spec["virtual"] and result["time"] is not None:
+        if result["elapsed"] >= 10:
+            faults.append("a run in virtual time took %.0f s" % result["elapsed"])
+        events = result["time"].splitlines()
+        other = sorted({e for e in events if e.split()[0] not in ("pause", "sleep") and e != "clock 1"})
+        if other:
+            faults.append("readings of another clock than the monotonic one: %s" % other)
+        if spec["pauses"]:
+            count, us = spec["pauses"]
+            paused = [e for e in events if e.startswith("pause ")]
+            exact = paused.count("pause %d" % us)
+            if len(paused) != count or exact != count:
+                faults.append("%d pauses, %d of them of %d us; expected %d of %d us" % (len(paused), exact, us,
+                                                                                        count, us))
+    if spec["check"]:
+        fault = spec["check"](result)
+        if fault:
+            faults.append(fault)
+    return faults
+
+
+def main(argv):
+    if argv[1:] == ["--list"]:
+        print("\n".join(CASES))
+        return 0
+    name, build, program, runner = argv[1], os.path.abspath(argv[2]), argv[3], argv[4:]
+    names = list(CASES) if name == "all" else [name]
+    if name not in CASES and name != "all":
+        print("unknown case %s" % name)
+        return 2
+    failed = False
+    with tempfile.TemporaryDirectory() as work:
+        for case in names:
+            if case == "memory_locked" and os.geteuid() != 0:
+                reason = "[memory_locked] not root, so the program may not lock its memory"
+                if name == "all":
+                    print("SKIPPED " + reason)
+                    continue
+                return subprocess.call(["bash", "-c", '. "$1" && skip "$2"', "--",
+                                        os.path.join(os.path.dirname(__file__), "..", "support", "skip.sh"), reason])
+            for number, spec in enumerate(CASES[case], 1):
+                faults = faults_of(spec, execute(spec, build, program, runner, work))
+                if faults:
+                    print("FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(spec["args"]) or "no arguments",
+                                                           "\n  ".join(faults)))
+                    failed = True
+                    break
+            else:
+                print("PASS [%s]" % case)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
