@@ -200,8 +200,12 @@ if(NOT PLC_DO_TEST_SANITIZE)
   if(CMAKE_CROSSCOMPILING)
     set(expected_needed ${plc_abi_needed})
     set(controller_checks --interpreter ${PLC_INTERPRETER} --old-loaders --floor ${plc_libc_floor})
-    add_test(NAME build.instructions
-             COMMAND ${plc_check_instructions} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc>)
+    if(plc_no_elf_check)
+      add_skipped_test(build.instructions "${plc_no_elf_check}")
+    else()
+      add_test(NAME build.instructions
+               COMMAND ${plc_elf_check} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc> ${plc_instruction_check})
+    endif()
     # The kinds of toolchain users have, each built and tested in a build of
     # its own (tests/build/sdk_build.sh), with Debian's cross compilers
     # standing in for the SDKs; not inside those builds themselves.

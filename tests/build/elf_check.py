@@ -3,6 +3,7 @@
 
   elf_check.py BINARY [--needed LIB,LIB] [--interpreter PATH] [--floor VERSION]
                       [--old-loaders] [--summary]
+  elf_check.py BINARY... --instructions TOOL_PREFIX FLOOR STATE ATTRIBUTES
 
 Always: the oldest GNU C library BINARY runs on, the one that brought the
 newest GLIBC version it asks for; more than --floor, or GLIBC_PRIVATE, fails.
@@ -17,13 +18,32 @@ C libraries before 2.5 read (while --floor is below 2.5), no compiler runtime
 helper taken from a library it loads (a maker's libplc.so may export one built
 for another CPU), and the loader of every layout the C library has had from
 --floor on finds each import (LAYOUTS below). --summary prints what the release
-tells of a binary. Each fault is one line; any fault ends with status 1.
+tells of a binary.
+
+--instructions: every instruction of each BINARY exists on the oldest core
+the build serves. The code is disassembled (TOOL_PREFIX: what comes before
+objdump and as, such as arm-linux-gnueabi-) and every instruction assembled
+again by the GNU assembler restricted to the floor (FLOOR: its options, such
+as "-march=armv4t -mfloat-abi=soft"), in the state it is in: what the
+assembler refuses, the core would fault on. With STATE arm, Thumb code fails
+outright; thumb: it is assembled as Thumb code; a64: AArch64. Literal pools
+are data (the mapping symbols say where), so a stripped binary cannot be
+checked; every function the binary defines must have had its instructions
+checked, so a disassembly of a layout this check does not read fails. The
+build attributes must say ATTRIBUTES ("|"-separated, as readelf -A names
+them, such as "Tag_CPU_arch: v4T"; "-" for none, as on AArch64).
+
+Each fault is one line; any fault ends with status 1.
 """
 import argparse
+import bisect
+import os
 import re
+import subprocess
 import sys
+import tempfile
 
-from elftools.elf.constants import SHN_INDICES
+from elftools.common.exceptions import ELFError
 from elftools.elf.elffile import ELFFile
 
 CLOCK_CALLS = r"clock_(getres|gettime|settime|getcpuclockid|nanosleep)"
@@ -68,6 +88,15 @@ NOT_HELPERS = re.compile(r"__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|
 # Tag_CPU_arch of the ARM build attributes.
 ARM_ARCHITECTURES = {1: "v4", 2: "v4T", 3: "v5T", 4: "v5TE", 5: "v5TEJ", 6: "v6", 7: "v6KZ", 8: "v6T2",
                      9: "v6K", 10: "v7", 14: "v8"}
+# The build attributes the instruction check holds binaries to, by readelf's
+# names: pyelftools' tag and the values' names.
+ATTRIBUTES = {
+    "Tag_CPU_arch": ("TAG_CPU_ARCH", ARM_ARCHITECTURES),
+    "Tag_THUMB_ISA_use": ("TAG_THUMB_ISA_USE", {0: "No", 1: "Thumb-1", 2: "Thumb-2", 3: "Yes"}),
+    "Tag_FP_arch": ("TAG_FP_ARCH", {0: "No", 1: "VFPv1", 2: "VFPv2", 3: "VFPv3", 4: "VFPv3-D16", 5: "VFPv4",
+                                    6: "VFPv4-D16", 7: "FP for ARMv8"}),
+    "Tag_ABI_VFP_args": ("TAG_ABI_VFP_ARGS", {0: "AAPCS", 1: "VFP registers", 2: "custom", 3: "compatible"}),
+}
 
 
 def version(text):
@@ -86,14 +115,22 @@ class Program:
             elf = ELFFile(stream)
             self.machine = elf["e_machine"]
             self.flags = elf["e_flags"]
-            self.cpu = None
+            self.attributes = {}
             for section in elf.iter_sections():
                 if section["sh_type"] == "SHT_ARM_ATTRIBUTES":
                     for subsection in section.iter_subsections():
                         for subsubsection in subsection.iter_subsubsections():
                             for attribute in subsubsection.iter_attributes():
-                                if attribute.tag == "TAG_CPU_ARCH":
-                                    self.cpu = ARM_ARCHITECTURES.get(attribute.value, attribute.value)
+                                self.attributes[attribute.tag] = attribute.value
+            self.cpu = ARM_ARCHITECTURES.get(self.attributes.get("TAG_CPU_ARCH"))
+            # Mapping symbols ($a, $t, $d, $x) and the functions it defines:
+            # (start, size, name).
+            table = elf.get_section_by_name(".symtab")
+            all_symbols = list(table.iter_symbols()) if table else []
+            self.mapping_symbols = [y for y in all_symbols if re.fullmatch(r"\$[adtx](\..*)?", y.name)]
+            self.functions = [(y["st_value"] & ~1, y["st_size"], y.name) for y in all_symbols
+                              if y["st_info"]["type"] == "STT_FUNC" and y["st_size"] > 0
+                              and y["st_shndx"] not in ("SHN_UNDEF", "SHN_ABS")]
             self.interpreter = next((s.get_interp_name() for s in elf.iter_segments()
                                      if s["p_type"] == "PT_INTERP"), None)
             dynamic = elf.get_section_by_name(".dynamic")
@@ -227,6 +264,81 @@ def old_loaders(program, floor, faults):
     return loader_view(program, floor, faults)
 
 
+def assembly_of(listing, state, faults):
+    """The disassembly as the assembler reads it, one instruction a line, each
+    in its state (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4):
+    branch and address targets become "." (the assembler only needs an operand
+    of the right kind; .+4 for Thumb's cbz, which branches forward only),
+    comments go. Returns the lines and, for each, its (address, text) or None."""
+    lines, where, written = ([], [], None) if state == "a64" else ([".syntax unified"], [None], None)
+    for line in listing.splitlines():
+        found = re.match(r" *([0-9a-f]+):\t([^\t]*)\t(.*)$", line)
+        if not found or found.group(3).startswith("."):  # .word and such: data
+            continue
+        address, encoding, text = int(found.group(1), 16), found.group(2).strip(), found.group(3)
+        if state == "a64":
+            text = re.sub(r"[0-9a-f]+ <[^>]*>$", ".", re.sub(r"[ \t]*//.*$", "", text))
+        else:
+            now = "arm" if re.fullmatch(r"[0-9a-f]{8}", encoding) else "thumb"
+            if now == "thumb" and state == "arm":
+                faults.append(f"{address:x}\tThumb code: {text}")
+                continue
+            if re.fullmatch(r"bl?x?[a-z.]*\t[0-9a-f]+( <[^>]*>)?", text):
+                text = re.sub(r"\t.*$", "\t.", text)
+            if text.startswith(("cbz\t", "cbnz\t")):
+                text = re.sub(r", [0-9a-f]+( <[^>]*>)?$", ", .+4", text)
+            text = re.sub(r"[ \t]*[@;].*$", "", text)
+            if text and now != written:
+                lines.append("." + now)
+                where.append(None)
+                written = now
+        if not text:
+            faults.append(f"{address:x}\tnot an instruction: {encoding}")
+            continue
+        lines.append(text)
+        where.append((address, text))
+    return lines, where
+
+
+def instructions(program, path, tools, floor, state, attributes, faults):
+    """Holds every instruction and the build attributes to the floor; returns
+    how many instructions were checked."""
+    if not program.mapping_symbols:
+        faults.append("no mapping symbols (stripped?): code cannot be told from data")
+        return 0
+    listing = subprocess.run([tools + "objdump", "-d", "--wide", path], capture_output=True, text=True)
+    if listing.returncode:
+        faults.append(f"{tools}objdump cannot read it: {listing.stderr.strip()[:200]}")
+        return 0
+    lines, where = assembly_of(listing.stdout, state, faults)
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, "code.s"), "w") as source:
+            source.write("\n".join(lines) + "\n")
+        assembled = subprocess.run([tools + "as", *floor.split(), "-o", os.path.join(work, "code.o"),
+                                    os.path.join(work, "code.s")], capture_output=True, text=True)
+    if assembled.returncode:
+        refused = re.findall(r"^[^:\n]*:(\d+): Error: (.*)$", assembled.stderr, re.M)
+        for number, message in refused:
+            address, text = where[int(number) - 1] or (0, "")
+            faults.append(f"{address:x}\t{text}: {message}")
+        if not refused:
+            faults.append("the assembler failed: " + " ".join(assembled.stderr.splitlines()[:3]))
+    checked = sorted(address for address, _ in filter(None, where))
+    for start, size, name in sorted(set(program.functions)):
+        at = bisect.bisect_left(checked, start)
+        if at == len(checked) or checked[at] >= start + size:
+            faults.append(f"{name}: no instruction of it was checked")
+    if not checked:
+        faults.append(f"no instruction was read from the disassembly of {tools}objdump")
+    for wanted in filter(None, attributes.split("|")):
+        name = wanted.split(":")[0]
+        tag, values = ATTRIBUTES[name]
+        have = f"{name}: {values.get(program.attributes.get(tag), program.attributes.get(tag))}"
+        if have != wanted:
+            faults.append(f'attributes lack "{wanted}": {have}')
+    return len(checked)
+
+
 def summary(program, oldest):
     if program.machine == "EM_AARCH64":
         target = "ARMv8-A, AArch64 (LP64)"
@@ -244,6 +356,24 @@ def main():
     parser.add_argument("--floor")
     parser.add_argument("--old-loaders", action="store_true")
     parser.add_argument("--summary", action="store_true")
+    # The floor's options start with "-": read by place, not by argparse.
+    if "--instructions" in sys.argv[2:]:
+        at = sys.argv.index("--instructions")
+        tools, floor, state, attributes = sys.argv[at + 1:at + 5]
+        attributes = attributes.strip("-")
+        failed = 0
+        for path in sys.argv[1:at] + sys.argv[at + 5:]:
+            faults = []
+            checked = instructions(Program(path), path, tools, floor, state, attributes, faults)
+            name = os.path.basename(path)
+            if faults:
+                print(f"{name}: {len(faults)} faults against {floor}:\n  " + "\n  ".join(faults[:20])
+                      + (f"\n  ... and {len(faults) - 20} more" if len(faults) > 20 else ""), file=sys.stderr)
+                failed = 1
+            else:
+                print(f"{name}: all {checked} instructions exist on {floor} ({state} state); "
+                      f"attributes [{attributes}]")
+        return failed
     args = parser.parse_args()
     program = Program(args.binary)
     faults = []
@@ -268,4 +398,8 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except (ELFError, OSError) as error:
+        print(f"elf_check: cannot read a binary as ELF: {error}", file=sys.stderr)
+        sys.exit(1)
