@@ -9,28 +9,13 @@
 #
 #   sdk_build.sh KIND SOURCE_DIR WORK_DIR [ROOTS]
 #
-# KIND            what the engineer has
-# yocto           a Yocto SDK: its environment script puts the target's
-#                 flags, hardening and --sysroot into CC and CXX under the
-#                 SDK's own compiler names (arm-poky-linux-gnueabi-g++ and its
-#                 binutils), sets CFLAGS, CXXFLAGS and LDFLAGS, and its
-#                 toolchain file reads them and names the processor after
-#                 the sysroot (cortexa7t2hf); the binary must be held to
-#                 Cortex-A7 Thumb-2 with NEON, the SDK's C library its floor
-# yocto_time64    the same with 64-bit time (Yocto from 5.0), which a floor of
-#                 2.4 must refuse at configure
-# hardened_ABI    the project's toolchain files (armhf, armel, arm64) with the
-#                 stack protector and _FORTIFY_SOURCE on, as Ubuntu's
-#                 compilers have them; still nothing newer than the ABI's
-#                 first C library asked for (2.4; 2.17), and the end-to-end
-#                 cases on ROOTS (the older C libraries, ROOT@CPU;...; the
-#                 other kinds do not use them)
-# clang           clang++ with CMAKE_CXX_COMPILER_TARGET on Debian's cross layout
-# maker_ABI       an SDK's kind of toolchain file (sysroot, find-root modes
-#                 ONLY, -O2 of its own, no emulator) and the maker's own
-#                 libplc.so, which needs a second library of the maker besides
-#                 the C++ runtime and POSIX threads; the program must run on
-#                 the maker's libraries
+# KIND is one of yocto, yocto_time64 (a Yocto SDK's environment script and
+# toolchain file, with 64-bit time), hardened_ABI (the project's toolchain
+# files with hardening flags; the end-to-end cases also on ROOTS, the older C
+# libraries as ROOT@CPU;...), clang (CMAKE_CXX_COMPILER_TARGET), maker_ABI (an
+# SDK's kind of toolchain file and the maker's own libplc.so, which needs a
+# library of the maker's beside it); ABI is armhf, armel or arm64. What each
+# stands for and must give: docs/sdk.md.
 set -u
 kind=$1 source_dir=$2 work=$3 roots=${4:-}
 jobs=$(nproc)

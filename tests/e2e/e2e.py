@@ -19,6 +19,7 @@ BUILD's emulator or, when given, RUNNER (qemu-arm on another root, valgrind
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -210,19 +211,18 @@ def execute(spec, build, program, runner, work):
     if spec["output"] == "elsewhere":
         cwd = os.path.join(work, "here")
         os.makedirs(cwd, exist_ok=True)
-        for source, name in ((program, "plc_do_test"), (os.path.join(build, "libplc.so"), "libplc.so")):
-            with open(source, "rb") as original, open(os.path.join(cwd, name), "wb") as copy:
-                copy.write(original.read())
-        os.chmod(os.path.join(cwd, "plc_do_test"), 0o755)
+        shutil.copy(program, os.path.join(cwd, "plc_do_test"))
+        shutil.copy(os.path.join(build, "libplc.so"), cwd)
         program = "./plc_do_test"
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
-    stdout = {"full": open("/dev/full", "wb"), "closed": None}.get(spec["output"], subprocess.PIPE)
     closing = {"preexec_fn": lambda: os.close(1)} if spec["output"] == "closed" else {}
-    started = time.monotonic()
-    done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=stdout, stderr=subprocess.PIPE, **closing)
-    elapsed = time.monotonic() - started
+    with open("/dev/full", "wb") as full:
+        stdout = {"full": full, "closed": None}.get(spec["output"], subprocess.PIPE)
+        started = time.monotonic()
+        done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=stdout, stderr=subprocess.PIPE, **closing)
+        elapsed = time.monotonic() - started
 
     def text(name, mode="r"):
         if not os.path.exists(name):
