@@ -14,6 +14,21 @@ function(add_skipped_test name reason)
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
 
+# plc_test(NAME REASON COMMAND...): the test (status 77: skipped, as the
+# scripts say it), or, where REASON is not empty, one that says why it
+# cannot run here.
+function(plc_test name reason)
+  if(reason)
+    add_skipped_test(${name} "${reason}")
+  else()
+    add_test(NAME ${name} COMMAND ${ARGN})
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+  endif()
+endfunction()
+if(plc_no_emulator)
+  set(plc_cannot_run "the ARM programs cannot run here: ${plc_no_emulator}")
+endif()
+
 # Debian's prebuilt GoogleTest serves the host; a cross build compiles it from
 # the sources Debian ships, the prebuilt library being for the host only.
 # Without GoogleTest the program and the other tests still build.
@@ -34,7 +49,7 @@ else()
 endif()
 
 if(plc_no_emulator)
-  add_skipped_test(unit_tests "the ARM programs cannot run here: ${plc_no_emulator}")
+  add_skipped_test(unit_tests "${plc_cannot_run}")
 elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
@@ -94,7 +109,7 @@ endif()
 if(NOT PLC_PYTHON)
   add_skipped_test(e2e "no python3 to run the end-to-end cases (tools/setup test)")
 elseif(plc_no_emulator)
-  add_skipped_test(e2e "the ARM programs cannot run here: ${plc_no_emulator}")
+  add_skipped_test(e2e "${plc_cannot_run}")
 else()
   add_e2e_tests(e2e CASES ${e2e_cases})
 endif()
@@ -105,11 +120,7 @@ endif()
 add_executable(startup_order tests/build/startup_order.cc)
 target_link_libraries(startup_order PRIVATE project_options)
 plc_link_as_controller_program(startup_order)
-if(plc_no_emulator)
-  add_skipped_test(startup.order "the ARM programs cannot run here: ${plc_no_emulator}")
-else()
-  add_test(NAME startup.order COMMAND startup_order)
-endif()
+plc_test(startup.order "${plc_cannot_run}" startup_order)
 
 if(CMAKE_CROSSCOMPILING)
   # The same runs on other C libraries than the one the build links against:
@@ -143,7 +154,7 @@ if(CMAKE_CROSSCOMPILING)
     endforeach()
   else()
     if(plc_no_emulator)
-      set(reason "the ARM programs cannot run here: ${plc_no_emulator}")
+      set(reason "${plc_cannot_run}")
     elseif(PLC_OLD_LIBC_ROOTS)
       set(reason "the emulator [${CMAKE_CROSSCOMPILING_EMULATOR}] takes no -L ROOT to run on [${PLC_OLD_LIBC_ROOTS}]")
     else()
@@ -173,25 +184,20 @@ endif()
 # start through a hard-float loader named ld-linux.so.3. The script says why
 # where it cannot run (status 77).
 if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
-  add_test(NAME launcher.choice COMMAND bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
-  set_tests_properties(launcher.choice PROPERTIES SKIP_RETURN_CODE 77)
+  plc_test(launcher.choice "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
 elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
-  add_test(NAME launcher.old_loader
-           COMMAND bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
-  set_tests_properties(launcher.old_loader PROPERTIES SKIP_RETURN_CODE 77)
+  plc_test(launcher.old_loader "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
 endif()
 
 # A build names the commit it was built from, also after a new commit.
 find_program(PLC_GIT git)
 if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
-  if(PLC_GIT AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
-    add_test(NAME build.identity
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/identity.sh ${PROJECT_SOURCE_DIR}
-                     ${CMAKE_BINARY_DIR}/identity_test)
-    set_tests_properties(build.identity PROPERTIES TIMEOUT 300)
-  else()
-    add_skipped_test(build.identity "not a git checkout, or no git (apt-get install git)")
+  if(NOT PLC_GIT OR NOT EXISTS ${PROJECT_SOURCE_DIR}/.git)
+    set(no_git "not a git checkout, or no git (apt-get install git)")
   endif()
+  plc_test(build.identity "${no_git}" bash ${PROJECT_SOURCE_DIR}/tests/build/identity.sh ${PROJECT_SOURCE_DIR}
+           ${CMAKE_BINARY_DIR}/identity_test)
+  set_tests_properties(build.identity PROPERTIES TIMEOUT 300)
 endif()
 
 if(NOT PLC_DO_TEST_SANITIZE)
@@ -200,12 +206,8 @@ if(NOT PLC_DO_TEST_SANITIZE)
   if(CMAKE_CROSSCOMPILING)
     set(expected_needed ${plc_abi_needed})
     set(controller_checks --interpreter ${PLC_INTERPRETER} --old-loaders --floor ${plc_libc_floor})
-    if(plc_no_elf_check)
-      add_skipped_test(build.instructions "${plc_no_elf_check}")
-    else()
-      add_test(NAME build.instructions
-               COMMAND ${plc_elf_check} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc> ${plc_instruction_check})
-    endif()
+    plc_test(build.instructions "${plc_no_elf_check}"
+             ${plc_elf_check} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc> ${plc_instruction_check})
     # The kinds of toolchain users have, each built and tested in a build of
     # its own (tests/build/sdk_build.sh), with Debian's cross compilers
     # standing in for the SDKs; not inside those builds themselves.
@@ -216,24 +218,15 @@ if(NOT PLC_DO_TEST_SANITIZE)
         set(sdk_kinds hardened_${PLC_ABI_NAME} maker_${PLC_ABI_NAME})
       endif()
       foreach(kind IN LISTS sdk_kinds)
-        if(plc_no_emulator)
-          add_skipped_test(sdk.${kind} "the ARM programs cannot run here: ${plc_no_emulator}")
-        else()
-          add_test(NAME sdk.${kind}
-                   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/sdk_build.sh ${kind} ${PROJECT_SOURCE_DIR}
-                           ${CMAKE_BINARY_DIR}/sdk/${kind} "${PLC_OLD_LIBC_ROOTS}")
-          set_tests_properties(sdk.${kind} PROPERTIES TIMEOUT 1200 LABELS sdk SKIP_RETURN_CODE 77)
-        endif()
+        plc_test(sdk.${kind} "${plc_cannot_run}" bash ${PROJECT_SOURCE_DIR}/tests/build/sdk_build.sh ${kind}
+                 ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/sdk/${kind} "${PLC_OLD_LIBC_ROOTS}")
+        set_tests_properties(sdk.${kind} PROPERTIES TIMEOUT 1200 LABELS sdk)
       endforeach()
     endif()
   endif()
   # The libraries, search path, binding and interpreter; on a controller
   # build also the oldest C library, the hash table, no runtime helper and the
   # loader's view on every layout of the C library from the floor on.
-  if(plc_no_elf_check)
-    add_skipped_test(build.fit_to_copy "${plc_no_elf_check}")
-  else()
-    add_test(NAME build.fit_to_copy
-             COMMAND ${plc_elf_check} $<TARGET_FILE:plc_do_test> --needed ${expected_needed} ${controller_checks})
-  endif()
+  plc_test(build.fit_to_copy "${plc_no_elf_check}"
+           ${plc_elf_check} $<TARGET_FILE:plc_do_test> --needed ${expected_needed} ${controller_checks})
 endif()
