@@ -25,6 +25,8 @@ import sys
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+
 USAGE = (b" params: iter,delay,start_DO_numer,end_DO_number,safe_thread \n\r  iter = 10..10000(max) \n\r"
          b"   delay = delay in mks \n\r   start_DO_number = first num of digital output (for 100=25, for 110=42) \n\r"
          b"   end_DO_number = last num of digital output (for 100=35, for 110=60) \n\r"
@@ -191,48 +193,38 @@ CASES = {
 }
 
 
+def read(path, mode="r"):
+    if os.path.exists(path):
+        with open(path, mode) as file:
+            return file.read()
+
+
 def execute(spec, build, program, runner, work):
-    """Runs the program as SPEC says; returns what it did."""
-    trace_file, time_file, locked_file = (os.path.join(work, name) for name in ("trace", "time", "locked"))
-    for name in (trace_file, time_file, locked_file):
-        if os.path.exists(name):
-            os.remove(name)
-    command = ["bash", os.path.join(os.path.dirname(__file__), "..", "support", "run_program.sh"), build]
-    if spec["virtual"]:
-        command.append("--virtual")
-    if runner:
-        command += ["--runner", *runner, "--"]
+    """Runs the program as SPEC says, in a folder of its own in WORK; returns
+    what it did."""
+    work = tempfile.mkdtemp(dir=work)
+    command = ["bash", os.path.join(HERE, "..", "support", "run_program.sh"), build]
+    command += ["--virtual"] * spec["virtual"] + (["--runner", *runner, "--"] if runner else [])
     env = dict(os.environ, **{name: value.format(work=work) for name, value in spec["env"].items()})
     # With standard output closed, a file the stand-in or the clock opened
     # would take its place.
     if spec["output"] not in ("full", "closed"):
-        env.update(PLCSIM_TRACE=trace_file, VTIME_LOG=time_file)
-    cwd = None
+        env.update(PLCSIM_TRACE=work + "/trace", VTIME_LOG=work + "/time")
     if spec["output"] == "elsewhere":
-        cwd = os.path.join(work, "here")
-        os.makedirs(cwd, exist_ok=True)
-        shutil.copy(program, os.path.join(cwd, "plc_do_test"))
-        shutil.copy(os.path.join(build, "libplc.so"), cwd)
+        shutil.copy(program, work + "/plc_do_test")
+        shutil.copy(os.path.join(build, "libplc.so"), work)
         program = "./plc_do_test"
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
     closing = {"preexec_fn": lambda: os.close(1)} if spec["output"] == "closed" else {}
     with open("/dev/full", "wb") as full:
-        stdout = {"full": full, "closed": None}.get(spec["output"], subprocess.PIPE)
         started = time.monotonic()
-        done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
-                              stdout=stdout, stderr=subprocess.PIPE, **closing)
-        elapsed = time.monotonic() - started
-
-    def text(name, mode="r"):
-        if not os.path.exists(name):
-            return None
-        with open(name, mode) as file:
-            return file.read()
-
-    return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr, elapsed=elapsed,
-                trace=text(trace_file), time=text(time_file), locked=text(locked_file, "rb") or b"",
-                trace_file=trace_file)
+        done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
+                              stdout={"full": full, "closed": None}.get(spec["output"], subprocess.PIPE),
+                              stderr=subprocess.PIPE, **closing)
+    return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
+                elapsed=time.monotonic() - started, trace=read(work + "/trace"), time=read(work + "/time"),
+                locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
 
 
 def faults_of(spec, result):
@@ -248,7 +240,9 @@ def faults_of(spec, result):
     if spec["trace"] is not None and result["trace"] != spec["trace"]:
         got = (result["trace"] or "(none)")[:400]
         faults.append("trace differs:\n  got      %r\n  expected %r" % (got, spec["trace"][:400]))
-    if spec["virtual"] and result["time"] is not None:
+    if spec["virtual"] and spec["output"] not in ("full", "closed"):
+        if result["time"] is None:
+            return faults + ["no record of the virtual clock: it was not loaded"]
         if result["elapsed"] >= 10:
             faults.append("a run in virtual time took %.0f s" % result["elapsed"])
         events = result["time"].splitlines()
@@ -273,7 +267,7 @@ def main(argv):
     if argv[1:] == ["--list"]:
         print("\n".join(CASES))
         return 0
-    name, build, program, runner = argv[1], os.path.abspath(argv[2]), argv[3], argv[4:]
+    name, build, program, runner = argv[1], os.path.abspath(argv[2]), os.path.abspath(argv[3]), argv[4:]
     names = list(CASES) if name == "all" else [name]
     if name not in CASES and name != "all":
         print("unknown case %s" % name)
@@ -287,7 +281,7 @@ def main(argv):
                     print("SKIPPED " + reason)
                     continue
                 return subprocess.call(["bash", "-c", '. "$1" && skip "$2"', "--",
-                                        os.path.join(os.path.dirname(__file__), "..", "support", "skip.sh"), reason])
+                                        os.path.join(HERE, "..", "support", "skip.sh"), reason])
             for number, spec in enumerate(CASES[case], 1):
                 faults = faults_of(spec, execute(spec, build, program, runner, work))
                 if faults:
