@@ -20,16 +20,11 @@ set -u
 kind=$1 source_dir=$2 work=$3 roots=${4:-}
 jobs=$(nproc)
 
-fail() {
-    echo "FAIL [sdk_build $kind]: $*"
-    exit 1
-}
+fail() { echo "FAIL [sdk_build $kind]: $*"; exit 1; }
 
 . "$source_dir/tools/abis.sh"
-abi=armhf
-case "$kind" in
-*_armel | *_arm64) abi=${kind##*_} ;;
-esac
+abi=${kind##*_}
+case "$abi" in armel | armhf | arm64) ;; *) abi=armhf ;; esac
 abi_facts "$abi"
 first_libc=$floor
 command -v "$triplet-g++" >/dev/null || fail "no $triplet-g++ (tools/setup test)"
@@ -51,22 +46,6 @@ make_sysroot() {
     ln -s "$root" "$sysroot/usr/$triplet"
 }
 
-# An SDK's kind of CMake toolchain file: compilers, sysroot, find-root modes.
-sdk_toolchain_file() {
-    cat <<EOF
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
-set(CMAKE_SYSROOT $1)
-set(CMAKE_C_COMPILER $2)
-set(CMAKE_CXX_COMPILER $3)
-set(CMAKE_CXX_FLAGS_INIT "-O2 -pipe")
-set(CMAKE_FIND_ROOT_PATH $1)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-EOF
-}
 
 # What each kind sets up: the environment and options of its configure, what
 # its configure must say of the target, what its compile commands must hold.
@@ -155,7 +134,20 @@ maker_armhf | maker_armel | maker_arm64)
     setup=:
     sysroot=$work/sysroot
     make_sysroot "$sysroot"
-    sdk_toolchain_file "$sysroot" "/usr/bin/$triplet-gcc" "/usr/bin/$triplet-g++" >"$work/sdk.cmake"
+    # An SDK's kind of CMake toolchain file: compilers, sysroot, find-root modes.
+    cat >"$work/sdk.cmake" <<EOF
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
+set(CMAKE_SYSROOT $sysroot)
+set(CMAKE_C_COMPILER /usr/bin/$triplet-gcc)
+set(CMAKE_CXX_COMPILER /usr/bin/$triplet-g++)
+set(CMAKE_CXX_FLAGS_INIT "-O2 -pipe")
+set(CMAKE_FIND_ROOT_PATH $sysroot)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+EOF
     maker=$work/maker
     mkdir -p "$maker"
     "$triplet-g++" --sysroot="$sysroot" -O2 -fPIC -shared -o "$maker/libplcbus.so" \
