@@ -194,9 +194,7 @@ CASES = {
 
 
 def read(path, mode="r"):
-    if os.path.exists(path):
-        with open(path, mode) as file:
-            return file.read()
+    return open(path, mode).read() if os.path.exists(path) else None
 
 
 def execute(spec, build, program, runner, work):
@@ -256,11 +254,7 @@ def faults_of(spec, result):
             if len(paused) != count or exact != count:
                 faults.append("%d pauses, %d of them of %d us; expected %d of %d us" % (len(paused), exact, us,
                                                                                         count, us))
-    if spec["check"]:
-        fault = spec["check"](result)
-        if fault:
-            faults.append(fault)
-    return faults
+    return faults + list(filter(None, [spec["check"] and spec["check"](result)]))
 
 
 def main(argv):
@@ -268,13 +262,11 @@ def main(argv):
         print("\n".join(CASES))
         return 0
     name, build, program, runner = argv[1], os.path.abspath(argv[2]), os.path.abspath(argv[3]), argv[4:]
-    names = list(CASES) if name == "all" else [name]
     if name not in CASES and name != "all":
-        print("unknown case %s" % name)
-        return 2
+        return "unknown case " + name
     failed = False
     with tempfile.TemporaryDirectory() as work:
-        for case in names:
+        for case in CASES if name == "all" else [name]:
             if case == "memory_locked" and os.geteuid() != 0:
                 reason = "[memory_locked] not root, so the program may not lock its memory"
                 if name == "all":
