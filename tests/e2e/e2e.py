@@ -17,6 +17,7 @@ PROGRAM runs against the stand-in and the virtual clock of BUILD, under
 BUILD's emulator or, when given, RUNNER (qemu-arm on another root, valgrind
 ...): tests/support/run_program.sh. Exit status 77: skipped (skip.sh).
 """
+import concurrent.futures
 import os
 import re
 import shutil
@@ -257,6 +258,16 @@ def faults_of(spec, result):
     return faults + list(filter(None, [spec["check"] and spec["check"](result)]))
 
 
+def outcome(case, build, program, runner, work):
+    """PASS or FAIL, and why, of every run of CASE."""
+    for number, spec in enumerate(CASES[case], 1):
+        faults = faults_of(spec, execute(spec, build, program, runner, work))
+        if faults:
+            return "FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(spec["args"]) or "no arguments",
+                                                   "\n  ".join(faults))
+    return "PASS [%s]" % case
+
+
 def main(argv):
     if argv[1:] == ["--list"]:
         print("\n".join(CASES))
@@ -264,26 +275,19 @@ def main(argv):
     name, build, program, runner = argv[1], os.path.abspath(argv[2]), os.path.abspath(argv[3]), argv[4:]
     if name not in CASES and name != "all":
         return "unknown case " + name
-    failed = False
-    with tempfile.TemporaryDirectory() as work:
-        for case in CASES if name == "all" else [name]:
-            if case == "memory_locked" and os.geteuid() != 0:
-                reason = "[memory_locked] not root, so the program may not lock its memory"
-                if name == "all":
-                    print("SKIPPED " + reason)
-                    continue
-                return subprocess.call(["bash", "-c", '. "$1" && skip "$2"', "--",
-                                        os.path.join(HERE, "..", "support", "skip.sh"), reason])
-            for number, spec in enumerate(CASES[case], 1):
-                faults = faults_of(spec, execute(spec, build, program, runner, work))
-                if faults:
-                    print("FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(spec["args"]) or "no arguments",
-                                                           "\n  ".join(faults)))
-                    failed = True
-                    break
-            else:
-                print("PASS [%s]" % case)
-    return 1 if failed else 0
+    cases = list(CASES) if name == "all" else [name]
+    if "memory_locked" in cases and os.geteuid() != 0:
+        reason = "[memory_locked] not root, so the program may not lock its memory"
+        if name != "all":
+            return subprocess.call(["bash", "-c", '. "$1" && skip "$2"', "--",
+                                    os.path.join(HERE, "..", "support", "skip.sh"), reason])
+        print("SKIPPED " + reason)
+        cases.remove("memory_locked")
+    # All cases at once on every core, each its runs in turn.
+    with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        outcomes = list(pool.map(lambda case: outcome(case, build, program, runner, work), cases))
+    print("\n".join(outcomes))
+    return 1 if any(line.startswith("FAIL") for line in outcomes) else 0
 
 
 if __name__ == "__main__":

@@ -89,12 +89,14 @@ in_root() {
     local home=/root
     [ "$user" = root ] || home=/home/$user
     echo "=== fresh root, as $user${vars[*]:+ with ${vars[*]}}: $1 ==="
+    local began=$SECONDS
     set +e
     chroot --userspec="$user:$user" "$root" /usr/bin/env -i \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 \
         "${vars[@]}" bash -c "cd $project && $1" 2>&1 | tee "$base/out"
     status=${PIPESTATUS[0]}
     set -e
+    echo "=== status $status in $((SECONDS - began)) s ==="
 }
 
 in_root newcomer -- "$run_command"
