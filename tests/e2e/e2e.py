@@ -198,48 +198,48 @@ def read(path, mode="r"):
     return open(path, mode).read() if os.path.exists(path) else None
 
 
-def execute(spec, build, program, runner, work):
-    """Runs the program as SPEC says, in a folder of its own in WORK; returns
+def execute(want, build, program, runner, work):
+    """Runs the program as its row WANT says, in a folder of its own in WORK; returns
     what it did."""
     work = tempfile.mkdtemp(dir=work)
     command = ["bash", os.path.join(HERE, "..", "support", "run_program.sh"), build]
-    command += ["--virtual"] * spec["virtual"] + (["--runner", *runner, "--"] if runner else [])
-    env = dict(os.environ, **{name: value.format(work=work) for name, value in spec["env"].items()})
+    command += ["--virtual"] * want["virtual"] + (["--runner", *runner, "--"] if runner else [])
+    env = dict(os.environ, **{name: value.format(work=work) for name, value in want["env"].items()})
     # With standard output closed, a file the stand-in or the clock opened
     # would take its place.
-    if spec["output"] not in ("full", "closed"):
+    if want["output"] not in ("full", "closed"):
         env.update(PLCSIM_TRACE=work + "/trace", VTIME_LOG=work + "/time")
-    if spec["output"] == "elsewhere":
+    if want["output"] == "elsewhere":
         shutil.copy(program, work + "/plc_do_test")
         shutil.copy(os.path.join(build, "libplc.so"), work)
         program = "./plc_do_test"
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
-    closing = {"preexec_fn": lambda: os.close(1)} if spec["output"] == "closed" else {}
+    closing = {"preexec_fn": lambda: os.close(1)} if want["output"] == "closed" else {}
     with open("/dev/full", "wb") as full:
         started = time.monotonic()
-        done = subprocess.run(command + [program, *spec["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
-                              stdout={"full": full, "closed": None}.get(spec["output"], subprocess.PIPE),
+        done = subprocess.run(command + [program, *want["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
+                              stdout={"full": full, "closed": None}.get(want["output"], subprocess.PIPE),
                               stderr=subprocess.PIPE, **closing)
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 elapsed=time.monotonic() - started, trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
 
 
-def faults_of(spec, result):
-    """What the run did other than SPEC expects."""
+def faults_of(want, result):
+    """What the run did other than its row WANT expects."""
     faults = []
-    if spec["status"] is not None and result["status"] != spec["status"]:
-        faults.append("exit status %d, expected %d" % (result["status"], spec["status"]))
-    if spec["quiet"] and result["stderr"]:
+    if want["status"] is not None and result["status"] != want["status"]:
+        faults.append("exit status %d, expected %d" % (result["status"], want["status"]))
+    if want["quiet"] and result["stderr"]:
         faults.append("standard error is not empty: %r" % result["stderr"][:400])
-    if spec["stdout"] is not None and result["stdout"] != spec["stdout"]:
+    if want["stdout"] is not None and result["stdout"] != want["stdout"]:
         faults.append("standard output differs:\n  got      %r\n  expected %r" % (result["stdout"][:600],
-                                                                                  spec["stdout"][:600]))
-    if spec["trace"] is not None and result["trace"] != spec["trace"]:
+                                                                                  want["stdout"][:600]))
+    if want["trace"] is not None and result["trace"] != want["trace"]:
         got = (result["trace"] or "(none)")[:400]
-        faults.append("trace differs:\n  got      %r\n  expected %r" % (got, spec["trace"][:400]))
-    if spec["virtual"] and spec["output"] not in ("full", "closed"):
+        faults.append("trace differs:\n  got      %r\n  expected %r" % (got, want["trace"][:400]))
+    if want["virtual"] and want["output"] not in ("full", "closed"):
         if result["time"] is None:
             return faults + ["no record of the virtual clock: it was not loaded"]
         if result["elapsed"] >= 10:
@@ -248,22 +248,22 @@ def faults_of(spec, result):
         other = sorted({e for e in events if e.split()[0] not in ("pause", "sleep") and e != "clock 1"})
         if other:
             faults.append("readings of another clock than the monotonic one: %s" % other)
-        if spec["pauses"]:
-            count, us = spec["pauses"]
+        if want["pauses"]:
+            count, us = want["pauses"]
             paused = [e for e in events if e.startswith("pause ")]
             exact = paused.count("pause %d" % us)
             if len(paused) != count or exact != count:
                 faults.append("%d pauses, %d of them of %d us; expected %d of %d us" % (len(paused), exact, us,
                                                                                         count, us))
-    return faults + list(filter(None, [spec["check"] and spec["check"](result)]))
+    return faults + list(filter(None, [want["check"] and want["check"](result)]))
 
 
 def outcome(case, build, program, runner, work):
     """PASS or FAIL, and why, of every run of CASE."""
-    for number, spec in enumerate(CASES[case], 1):
-        faults = faults_of(spec, execute(spec, build, program, runner, work))
+    for number, want in enumerate(CASES[case], 1):
+        faults = faults_of(want, execute(want, build, program, runner, work))
         if faults:
-            return "FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(spec["args"]) or "no arguments",
+            return "FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(want["args"]) or "no arguments",
                                                    "\n  ".join(faults))
     return "PASS [%s]" % case
 
