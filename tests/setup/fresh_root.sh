@@ -118,7 +118,7 @@ in_root root -- "apt-get install -y -q --no-install-recommends gcc-multilib >/de
 [ "$status" -eq 0 ] || fail "tools/setup test beside gcc-multilib ended with $status, expected 0 (suites skipped)"
 chroot "$root" dpkg-query -W -f='${db:Status-Status}' gcc-multilib | grep -qx installed ||
     fail "tools/setup test removed gcc-multilib"
-grep -q 'g++-arm-linux-gnueabihf is not installed: apt would remove .*gcc-multilib' "$base/out" ||
+grep -q 'g++-[a-z0-9-]* is not installed: apt would remove .*gcc-multilib' "$base/out" ||
     fail "tools/setup test did not say that gcc-multilib kept the cross compilers out"
 chroot "$root" apt-get remove -y -q gcc-multilib >/dev/null
 
