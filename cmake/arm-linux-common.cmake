@@ -1,21 +1,9 @@
-# What the controller toolchain files share: Linux on ARM (32-bit EABI, or
-# AArch64) with the GNU C library, built by a cross compiler and tested under
-# qemu-user. Debian's cross compiler prefix, the emulator and its CPU, and
-# the first GNU C library of the ABI (PLC_PROJECT_LIBC_FLOOR: the binaries
-# run on it and every later one) are the ABI's row of abis.txt. The
-# including file sets, before including this one:
-#   plc_abi                  the ABI, as abis.txt names it
-#   PLC_ARCH_FLOOR           the oldest architecture (and FPU) the binaries
-#                            serve, as compiler options; the project adds
-#                            them to every compile and link
-#   PLC_FLOOR_ATTRIBUTES     what readelf -A must then say of the binaries
-# The ABI, the interpreter and the target's name are found from the compiler
-# itself (cmake/arm_target.cmake), as with any other toolchain file.
-#
-# PLC_CROSS_PREFIX and PLC_SYSROOT point the build at a controller maker's
-# SDK instead of Debian's cross compiler; PLC_QEMU and PLC_QEMU_CPU choose the
-# emulator. time_t stays the platform's own (32 bits on 32-bit ARM): that is
-# the controller's ABI.
+# What the controller toolchain files share: Debian's cross compiler, qemu-user
+# and the first C library of the ABI's row of abis.txt. The including file
+# sets plc_abi, PLC_ARCH_FLOOR (the oldest architecture and FPU, as compiler
+# options) and PLC_FLOOR_ATTRIBUTES (what readelf -A must say of the
+# binaries); the rest is found from the compiler (cmake/arm_target.cmake).
+# PLC_CROSS_PREFIX and PLC_SYSROOT point the build at an SDK instead.
 
 include(${CMAKE_CURRENT_LIST_DIR}/abis.cmake)
 plc_abi_facts(${plc_abi})

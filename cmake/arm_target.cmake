@@ -1,13 +1,8 @@
-# What a controller (cross) build targets, read off a probe that CMake
-# compiles and links with the build's own rule (try_compile), so that
-# everything that decides the target takes part, wherever it is set: the
-# compiler with flags of its own (an SDK's CXX="... -mcpu=... --sysroot=...",
-# CMAKE_CXX_COMPILER_ARG1), CMAKE_CXX_FLAGS and the environment's CXXFLAGS,
-# CMAKE_CXX_COMPILER_TARGET (clang), CMAKE_SYSROOT and the linker flags. The
-# probe (arm_target_probe.cc) is the program's start-up and a call of the
-# clock, linked as the program is (no start files); the compiler's
-# predefined macros write its marker string, the link its interpreter and
-# the C library it was linked against.
+# What a controller (cross) build targets, read off a probe (arm_target_probe.cc
+# and the program's start-up) that CMake compiles and links with the build's
+# own rule, so that every flag takes part wherever it is set (docs/sdk.md):
+# the compiler's predefined macros write its marker string, the link its
+# interpreter and the C library it was linked against.
 #
 # Sets:
 #   PLC_ABI_NAME            armel, armhf or arm64, as Debian names the ABI

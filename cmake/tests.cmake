@@ -5,33 +5,25 @@ set(sanitizer_environment
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=99"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=98")
 
-# A test that stands for a suite this build cannot run: it says why and how
-# to run it, and counts as skipped; in CI it fails (tests/support/skip.sh).
-function(add_skipped_test name reason)
-  message(STATUS "${name}: skipped: ${reason}")
-  add_test(NAME ${name}
-           COMMAND bash -c ". \"$1\" && skip \"$2\"" -- ${PROJECT_SOURCE_DIR}/tests/support/skip.sh "${reason}")
-  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
-endfunction()
-
-# plc_test(NAME REASON COMMAND...): the test (status 77: skipped, as the
-# scripts say it), or, where REASON is not empty, one that says why it
-# cannot run here.
+# plc_test(NAME REASON [COMMAND...]): the test (status 77: skipped, as the
+# scripts say it), or, where REASON is not empty, one that says why it cannot
+# run here and counts as skipped; in CI it fails (tests/support/skip.sh).
 function(plc_test name reason)
   if(reason)
-    add_skipped_test(${name} "${reason}")
+    message(STATUS "${name}: skipped: ${reason}")
+    add_test(NAME ${name}
+             COMMAND bash -c ". \"$1\" && skip \"$2\"" -- ${PROJECT_SOURCE_DIR}/tests/support/skip.sh "${reason}")
   else()
     add_test(NAME ${name} COMMAND ${ARGN})
-    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   endif()
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
 if(plc_no_emulator)
   set(plc_cannot_run "the ARM programs cannot run here: ${plc_no_emulator}")
 endif()
 
 # Debian's prebuilt GoogleTest serves the host; a cross build compiles it from
-# the sources Debian ships, the prebuilt library being for the host only.
-# Without GoogleTest the program and the other tests still build.
+# the sources Debian ships. Without it the rest still builds.
 set(PLC_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
 if(CMAKE_CROSSCOMPILING)
   if(EXISTS ${PLC_GTEST_SOURCE_DIR}/CMakeLists.txt)
@@ -49,7 +41,7 @@ else()
 endif()
 
 if(plc_no_emulator)
-  add_skipped_test(unit_tests "${plc_cannot_run}")
+  plc_test(unit_tests "${plc_cannot_run}")
 elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
@@ -65,16 +57,14 @@ elseif("$ENV{CI}" STREQUAL "true")
   message(FATAL_ERROR "unit tests cannot be built: ${gtest_missing}")
 else()
   message(WARNING "unit tests not built: ${gtest_missing}")
-  add_skipped_test(unit_tests "not built: ${gtest_missing}")
+  plc_test(unit_tests "not built: ${gtest_missing}")
 endif()
 
 # The clock of the end-to-end runs in virtual time, loaded into the program's
-# process: built for the target, as the program is, and needing nothing but
-# the C library, so that it loads on an older one too.
+# process: built for the target, with its own copy of the compiler runtime,
+# so that it loads on an older C library too.
 add_library(virtual_time SHARED tests/support/virtual_time.cc)
 target_compile_options(virtual_time PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
-# Linked with its own copy of the compiler runtime, which an older root of
-# the target may lack.
 target_link_options(virtual_time PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
 
 # The program runs against the stand-in and the virtual clock of this build,
@@ -85,8 +75,6 @@ function(add_e2e_tests prefix)
     add_test(NAME ${prefix}.${case}
              COMMAND ${PLC_PYTHON} ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py ${case} $<TARGET_FILE_DIR:plc>
                      $<TARGET_FILE:plc_do_test> ${e2e_RUNNER})
-    # The stand-in answers the program's calls even when it was built against
-    # the controller's own library.
     set_tests_properties(${prefix}.${case} PROPERTIES
       ENVIRONMENT "${sanitizer_environment}"
       LABELS e2e
@@ -95,7 +83,6 @@ function(add_e2e_tests prefix)
   endforeach()
 endfunction()
 
-# The cases are those e2e.py holds.
 if(PLC_PYTHON)
   execute_process(COMMAND ${PLC_PYTHON} ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py --list
                   OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -107,27 +94,22 @@ if(PLC_DO_TEST_SANITIZE)
   list(REMOVE_ITEM e2e_cases memory_locked)
 endif()
 if(NOT PLC_PYTHON)
-  add_skipped_test(e2e "no python3 to run the end-to-end cases (tools/setup test)")
+  plc_test(e2e "no python3 to run the end-to-end cases (tools/setup test)")
 elseif(plc_no_emulator)
-  add_skipped_test(e2e "${plc_cannot_run}")
+  plc_test(e2e "${plc_cannot_run}")
 else()
   add_e2e_tests(e2e CASES ${e2e_cases})
 endif()
 
-# Every kind of initialiser and finaliser runs exactly once and in order in
-# a program linked as plc_do_test is (on a controller build, through its own
-# start-up).
+# Every kind of initialiser and finaliser runs once and in order in a program
+# linked as plc_do_test is.
 add_executable(startup_order tests/build/startup_order.cc)
 target_link_libraries(startup_order PRIVATE project_options)
 plc_link_as_controller_program(startup_order)
 plc_test(startup.order "${plc_cannot_run}" startup_order)
 
 if(CMAKE_CROSSCOMPILING)
-  # The same runs on other C libraries than the one the build links against:
-  # each ROOT (a root of the target, such as tools/fetch-old-libc makes, or
-  # the sysroot of a controller maker's SDK) under the build's emulator, on
-  # the CPU named after it (ROOT@CPU), or the build's own (ROOT). Tests
-  # old_libc.NAME.*, NAME the root's folder name.
+  # The same runs on other C libraries: docs/compatibility.md, "The C library".
   set(PLC_OLD_LIBC_ROOTS "" CACHE STRING
       "Roots of the target holding other C libraries for the e2e tests, as ROOT[@CPU];ROOT[@CPU]")
   if(PLC_OLD_LIBC_ROOTS AND NOT plc_no_emulator AND "-L" IN_LIST CMAKE_CROSSCOMPILING_EMULATOR)
@@ -140,7 +122,7 @@ if(CMAKE_CROSSCOMPILING)
       endif()
       get_filename_component(name "${root}" NAME)
       if(NOT EXISTS "${root}${PLC_INTERPRETER}")
-        add_skipped_test(old_libc.${name}.e2e
+        plc_test(old_libc.${name}.e2e
           "${root} holds no ${PLC_INTERPRETER} (tools/fetch-old-libc ${PLC_ABI_NAME} ${root} fetches Debian 11's)")
         continue()
       endif()
@@ -160,7 +142,7 @@ if(CMAKE_CROSSCOMPILING)
     else()
       set(reason "no older C library given: tools/fetch-old-libc ${PLC_ABI_NAME} DIR, then configure with -DPLC_OLD_LIBC_ROOTS=DIR")
     endif()
-    add_skipped_test(old_libc.e2e "${reason}")
+    plc_test(old_libc.e2e "${reason}")
   endif()
 endif()
 
@@ -175,14 +157,11 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
       RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
              --errors-for-leak-kinds=definite)
   else()
-    add_skipped_test(memcheck.e2e "valgrind is not installed (apt-get install valgrind)")
+    plc_test(memcheck.e2e "valgrind is not installed (apt-get install valgrind)")
   endif()
 endif()
 
-# The launcher of the bundle for every controller: which binary it starts on
-# each kind of controller (in a chroot, as root), and, on the armhf build, the
-# start through a hard-float loader named ld-linux.so.3. The script says why
-# where it cannot run (status 77).
+# The launcher of the bundle for every controller (release/launcher_test.sh).
 if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   plc_test(launcher.choice "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
 elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
@@ -208,9 +187,7 @@ if(NOT PLC_DO_TEST_SANITIZE)
     set(controller_checks --interpreter ${PLC_INTERPRETER} --old-loaders --floor ${plc_libc_floor})
     plc_test(build.instructions "${plc_no_elf_check}"
              ${plc_elf_check} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc> ${plc_instruction_check})
-    # The kinds of toolchain users have, each built and tested in a build of
-    # its own (tests/build/sdk_build.sh), with Debian's cross compilers
-    # standing in for the SDKs; not inside those builds themselves.
+    # The kinds of toolchain users have (tests/build/sdk_build.sh).
     if(PLC_DO_TEST_SDK_TESTS)
       if(PLC_ABI_NAME STREQUAL "armhf")
         set(sdk_kinds yocto yocto_time64 hardened_armhf clang maker_armhf)
@@ -224,9 +201,6 @@ if(NOT PLC_DO_TEST_SANITIZE)
       endforeach()
     endif()
   endif()
-  # The libraries, search path, binding and interpreter; on a controller
-  # build also the oldest C library, the hash table, no runtime helper and the
-  # loader's view on every layout of the C library from the floor on.
   plc_test(build.fit_to_copy "${plc_no_elf_check}"
            ${plc_elf_check} $<TARGET_FILE:plc_do_test> --needed ${expected_needed} ${controller_checks})
 endif()

@@ -1,20 +1,11 @@
 #!/usr/bin/env bash
-# The launcher of the bundle for every controller (release/launcher.sh).
-#
-#   launcher_test.sh choice
-#       In a chroot laid out as each kind of controller (Debian's static
-#       busybox as /bin/sh, the ELF headers of Debian's cross C libraries
-#       where a controller's C library lies, empty loaders or a stand-in
-#       one), under busybox ash and under dash: the binary it starts, the
-#       arguments passed through untouched, the program's status; and, where
-#       nothing fits, its message, status 127 and no binary started. As root.
-#   launcher_test.sh old_loader BUILD
-#       The armhf binary of BUILD started as the launcher starts it on a
-#       hard-float system whose loader is named /lib/ld-linux.so.3 (Debian's
-#       armhf C library with its loader under that name), under qemu: the same
-#       status and output, byte for byte, as a direct run.
-# What is missing here is a skipped test (status 77) that says so; in CI a
-# failure.
+# The launcher of the bundle for every controller (release/launcher.sh); what
+# each test lays out: docs/building.md.
+#   launcher_test.sh choice           the binary it starts on each kind of
+#                                     controller, in a chroot (as root)
+#   launcher_test.sh old_loader BUILD the armhf binary through a hard-float
+#                                     loader named /lib/ld-linux.so.3
+# What is missing here is a skipped test (status 77) that says so.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh

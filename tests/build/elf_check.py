@@ -1,39 +1,20 @@
 #!/usr/bin/python3
-"""Checks of a built program, read once with pyelftools.
+"""Checks of a built program, read once with pyelftools; each fault is one
+line, and any fault ends with status 1. What each check proves and why:
+docs/compatibility.md.
 
   elf_check.py BINARY [--needed LIB,LIB] [--interpreter PATH] [--floor VERSION]
                       [--old-loaders] [--summary]
   elf_check.py BINARY... --instructions TOOL_PREFIX FLOOR STATE ATTRIBUTES
 
-Always: the oldest GNU C library BINARY runs on, the one that brought the
-newest GLIBC version it asks for; more than --floor, or GLIBC_PRIVATE, fails.
-With --needed, the program is fit to copy to a controller: it needs exactly
-those libraries (a controller has its own libplc.so and a C library, nothing
-else can be counted on; the interpreter's file may join them, on ARM it holds
-the stack protector's guard), no RPATH or RUNPATH (the loader takes the
-controller's libplc.so, never one from the folder it is started in), bound at
-load (no lazy binding of its own calls in a measured window), and with
---interpreter names that loader. With --old-loaders: the SysV hash table that
-C libraries before 2.5 read (while --floor is below 2.5), no compiler runtime
-helper taken from a library it loads (a maker's libplc.so may export one built
-for another CPU), and the loader of every layout the C library has had from
---floor on finds each import (LAYOUTS below). --summary prints what the release
-tells of a binary.
-
---instructions: every instruction of each BINARY exists on the oldest core
-the build serves. The code is disassembled (TOOL_PREFIX: what comes before
-objdump and as, such as arm-linux-gnueabi-) and every instruction assembled
-again by the GNU assembler restricted to the floor (FLOOR: its options, such
-as "-march=armv4t -mfloat-abi=soft"), in the state it is in: what the
-assembler refuses, the core would fault on. With STATE arm, Thumb code fails
-outright; thumb: it is assembled as Thumb code; a64: AArch64. Literal pools
-are data (the mapping symbols say where), so a stripped binary cannot be
-checked; every function the binary defines must have had its instructions
-checked, so a disassembly of a layout this check does not read fails. The
-build attributes must say ATTRIBUTES ("|"-separated, as readelf -A names
-them, such as "Tag_CPU_arch: v4T"; "-" for none, as on AArch64).
-
-Each fault is one line; any fault ends with status 1.
+Always: the oldest C library BINARY runs on; above --floor, or GLIBC_PRIVATE,
+fails. --needed: fit to copy (exactly those libraries, the loader's file
+allowed; no search path; bound at load; --interpreter). --old-loaders: DT_HASH
+below 2.5, no runtime helper imported, and every import found by the loader of
+each layout from --floor on (LAYOUTS). --summary: the release's line.
+--instructions: every instruction assembled again by TOOL_PREFIX's as under
+FLOOR (its options) in STATE (arm, thumb, a64); the build attributes must say
+ATTRIBUTES ("|"-separated, as readelf -A names them; "-" for none).
 """
 import argparse
 import bisect

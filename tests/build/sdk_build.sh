@@ -1,21 +1,13 @@
 #!/usr/bin/env bash
-# Builds and tests the project as an engineer does with a kind of toolchain
-# users have, Debian's cross compilers standing in for each SDK: configured,
-# the program, the stand-in and what its tests run built, then what tells the
+# Builds the project as an engineer does with a kind of toolchain users have,
+# Debian's cross compilers standing in for the SDK, then checks what tells the
 # kind apart: its target line, its flags in the compile commands, the checks
 # of its binaries, the start-up test and a few end-to-end cases under qemu on
-# the kind's own C library (and on ROOTS), and the checks of the kind below.
-# The whole suite runs in the presets; here it would tell nothing new.
+# its own C library (and on ROOTS). The kinds, what each stands for and must
+# give: docs/sdk.md.
 #
-#   sdk_build.sh KIND SOURCE_DIR WORK_DIR [ROOTS]
-#
-# KIND is one of yocto, yocto_time64 (a Yocto SDK's environment script and
-# toolchain file, with 64-bit time), hardened_ABI (the project's toolchain
-# files with hardening flags; the end-to-end cases also on ROOTS, the older C
-# libraries as ROOT@CPU;...), clang (CMAKE_CXX_COMPILER_TARGET), maker_ABI (an
-# SDK's kind of toolchain file and the maker's own libplc.so, which needs a
-# library of the maker's beside it); ABI is armhf, armel or arm64. What each
-# stands for and must give: docs/sdk.md.
+#   sdk_build.sh yocto|yocto_time64|hardened_ABI|clang|maker_ABI SOURCE_DIR WORK_DIR [ROOTS]
+#     ABI: armhf, armel or arm64; ROOTS: older C libraries, ROOT@CPU;...
 set -u
 kind=$1 source_dir=$2 work=$3 roots=${4:-}
 jobs=$(nproc)
@@ -34,9 +26,7 @@ rm -rf "$work"
 mkdir -p "$work"
 build=$work/build
 
-# A sysroot as an SDK lays it out (/lib, /usr/lib, /usr/include), made of
-# links into Debian's cross root; its compiler finds its C++ headers under
-# usr/TRIPLET.
+# A sysroot as an SDK lays it out, made of links into Debian's cross root.
 make_sysroot() {
     local sysroot=$1
     mkdir -p "$sysroot/usr"
@@ -45,7 +35,6 @@ make_sysroot() {
     ln -s "$root/include" "$sysroot/usr/include"
     ln -s "$root" "$sysroot/usr/$triplet"
 }
-
 
 # What each kind sets up: the environment and options of its configure, what
 # its configure must say of the target, what its compile commands must hold.

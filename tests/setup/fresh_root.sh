@@ -1,23 +1,8 @@
 #!/usr/bin/env bash
-# Proves that README's commands do all of their own set-up: makes a fresh
-# Debian root of this machine's release (debootstrap --variant=minbase: no
-# compiler, no cmake, no make), puts a clean clone of the project in it, and
-# runs there, as a new user would:
-#   1. README's run command as an ordinary user: it must print the command to
-#      run as root and stop with a clear message, and build nothing;
-#   2. README's run command as root: it installs what building needs, builds
-#      without GoogleTest (the unit tests say they were not built) and runs
-#      the sweep against the stand-in to the end (status 1);
-#   3. tools/setup test as root on a machine with gcc-multilib, which
-#      conflicts with Debian's ARM cross compilers: it must leave
-#      gcc-multilib installed and say why it left them out; then
-#      gcc-multilib goes, as the user was told to do;
-#   4. README's test command as root, in CI mode: every suite;
-#   5. the other commands README shows: the stand-in example, the release
-#      (built twice and compared) and its checksums, cmake --install into a
-#      scratch folder and the identity `strings` finds there, the benchmark.
-# Each command is taken as README writes it, and the run fails if README no
-# longer holds it.
+# Proves that README's commands do all of their own set-up: in a fresh Debian
+# root of this machine's release (debootstrap --variant=minbase) with a clean
+# clone of the project, each command as README writes it, as a new user would
+# (the steps: docs/building.md). Fails if README no longer holds a command.
 #
 #   tests/setup/fresh_root.sh        (as root; needs the Debian archive)
 set -euo pipefail

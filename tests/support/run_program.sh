@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Runs a built program the one way the end-to-end cases, the SDK kinds, the
-# release and the benchmark run it: against the stand-in
-# libplc.so of a build (LD_LIBRARY_PATH), under that build's emulator (its
-# file `emulator`: qemu-arm, the CPU and the target root; a host build has
-# none) and, where asked, in virtual time (the build's libvirtual_time.so,
-# loaded into the program's process only: under qemu through QEMU_SET_ENV,
-# so that the emulator itself keeps the real clock).
+# Runs a built program the one way the tests and the benchmark run it: against
+# the stand-in libplc.so of BUILD, under its emulator (its file `emulator`)
+# and, where asked, in virtual time (libvirtual_time.so, loaded into the
+# program's process only: the emulator keeps the real clock).
 #
 #   run_program.sh BUILD [OPTION...] PROGRAM [ARG...]
 #     --virtual                in virtual time
