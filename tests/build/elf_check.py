@@ -25,6 +25,7 @@ import sys
 import tempfile
 
 from elftools.common.exceptions import ELFError
+from elftools.elf.descriptions import describe_attr_tag_arm
 from elftools.elf.elffile import ELFFile
 
 CLOCK_CALLS = r"clock_(getres|gettime|settime|getcpuclockid|nanosleep)"
@@ -66,19 +67,6 @@ HELPERS = re.compile(r"__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_
 NOT_HELPERS = re.compile(r"__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")
 
 
-# Tag_CPU_arch of the ARM build attributes.
-ARM_ARCHITECTURES = {1: "v4", 2: "v4T", 3: "v5T", 4: "v5TE", 5: "v5TEJ", 6: "v6", 7: "v6KZ", 8: "v6T2",
-                     9: "v6K", 10: "v7", 14: "v8"}
-# The build attributes the instruction check holds binaries to, by readelf's
-# names: pyelftools' tag and the values' names.
-ATTRIBUTES = {
-    "Tag_CPU_arch": ("TAG_CPU_ARCH", ARM_ARCHITECTURES),
-    "Tag_THUMB_ISA_use": ("TAG_THUMB_ISA_USE", {0: "No", 1: "Thumb-1", 2: "Thumb-2", 3: "Yes"}),
-    "Tag_FP_arch": ("TAG_FP_ARCH", {0: "No", 1: "VFPv1", 2: "VFPv2", 3: "VFPv3", 4: "VFPv3-D16", 5: "VFPv4",
-                                    6: "VFPv4-D16", 7: "FP for ARMv8"}),
-    "Tag_ABI_VFP_args": ("TAG_ABI_VFP_ARGS", {0: "AAPCS", 1: "VFP registers", 2: "custom", 3: "compatible"}),
-}
-
 
 def version(text):
     return tuple(int(part) for part in text.split("."))
@@ -96,14 +84,17 @@ class Program:
             elf = ELFFile(stream)
             self.machine = elf["e_machine"]
             self.flags = elf["e_flags"]
+            # The ARM build attributes as readelf -A words them, by their
+            # names in lower case: "tag_cpu_arch" -> "Tag_CPU_arch: v6".
             self.attributes = {}
             for section in elf.iter_sections():
                 if section["sh_type"] == "SHT_ARM_ATTRIBUTES":
                     for subsection in section.iter_subsections():
                         for subsubsection in subsection.iter_subsubsections():
                             for attribute in subsubsection.iter_attributes():
-                                self.attributes[attribute.tag] = attribute.value
-            self.cpu = ARM_ARCHITECTURES.get(self.attributes.get("TAG_CPU_ARCH"))
+                                text = describe_attr_tag_arm(attribute.tag, attribute.value, attribute.extra)
+                                self.attributes[text.split(":")[0].lower()] = text.strip()
+            self.cpu = self.attributes.get("tag_cpu_arch", ": ?").split(": ")[1]
             # Mapping symbols ($a, $t, $d, $x) and the functions it defines:
             # (start, size, name).
             table = elf.get_section_by_name(".symtab")
@@ -312,10 +303,8 @@ def instructions(program, path, tools, floor, state, attributes, faults):
     if not checked:
         faults.append(f"no instruction was read from the disassembly of {tools}objdump")
     for wanted in filter(None, attributes.split("|")):
-        name = wanted.split(":")[0]
-        tag, values = ATTRIBUTES[name]
-        have = f"{name}: {values.get(program.attributes.get(tag), program.attributes.get(tag))}"
-        if have != wanted:
+        have = program.attributes.get(wanted.split(":")[0].lower(), "none")
+        if have.lower() != wanted.lower():
             faults.append(f'attributes lack "{wanted}": {have}')
     return len(checked)
 

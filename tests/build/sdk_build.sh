@@ -18,7 +18,6 @@ fail() { echo "FAIL [sdk_build $kind]: $*"; exit 1; }
 abi=${kind##*_}
 case "$abi" in armel | armhf | arm64) ;; *) abi=armhf ;; esac
 abi_facts "$abi"
-first_libc=$floor
 command -v "$triplet-g++" >/dev/null || fail "no $triplet-g++ (tools/setup test)"
 root=/usr/$triplet
 
@@ -101,7 +100,7 @@ hardened_armhf | hardened_armel | hardened_arm64)
     environment=(CXXFLAGS="-O2 -fstack-protector-strong -D_FORTIFY_SOURCE=2"
                  LDFLAGS="-Wl,-z,relro -Wl,--hash-style=gnu -Wl,--as-needed")
     options=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$triplet.cmake" -DPLC_OLD_LIBC_ROOTS="$roots")
-    expect_target="C library $first_libc or newer (the project's toolchain file"
+    expect_target="C library $floor or newer (the project's toolchain file"
     expect_flags=(-fstack-protector-strong -D_FORTIFY_SOURCE=2)
     ;;
 clang)

@@ -2,20 +2,14 @@
 """End-to-end cases of the built plc_do_test against the stand-in controller
 library, as one table: each run's arguments and stand-in settings, and its
 expected exit status, standard output (byte for byte), call trace and, in
-virtual time, pauses. Every run must also leave standard error empty.
-
-Most runs are in virtual time (tests/support/virtual_time.cc), where every
-figure of the report is known in advance and the clock readings and pauses
-are recorded; every reading must be of the monotonic clock. A few run in real
-time, with loose bounds, as the proof that the real clock and pause are used
-(on every C library the suites run them on).
+virtual time, pauses; standard error stays empty. Why most run in virtual
+time and a few in real time: docs/building.md.
 
   e2e.py CASE|all BUILD PROGRAM [RUNNER...]
   e2e.py --list                        the cases, one a line
 
-PROGRAM runs against the stand-in and the virtual clock of BUILD, under
-BUILD's emulator or, when given, RUNNER (qemu-arm on another root, valgrind
-...): tests/support/run_program.sh. Exit status 77: skipped (skip.sh).
+PROGRAM runs as tests/support/run_program.sh runs it, under RUNNER when
+given. Exit status 77: skipped (skip.sh).
 """
 import concurrent.futures
 import os

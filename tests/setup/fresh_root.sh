@@ -36,15 +36,10 @@ fi
 base=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
 root=$base/root
 mounted=()
+# --one-file-system: nothing still mounted in the root is removed with it.
 clean_up() {
     local point
     for point in "${mounted[@]}"; do umount -l "$point" || true; done
-    for point in "${mounted[@]}"; do
-        if mountpoint -q "$point"; then
-            echo "fresh root: $point is still mounted; $base left in place" >&2
-            return
-        fi
-    done
     rm -rf --one-file-system "$base"
 }
 trap clean_up EXIT
