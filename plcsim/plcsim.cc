@@ -1,16 +1,7 @@
 // A stand-in for the controller's libplc.so: the same three C calls, a
-// simulated set of outputs, and a record of every call it received.
-//
-// Set up through the environment when the library loads:
-//   PLCSIM_TRACE=FILE          write every call to FILE when the process ends
-//   PLCSIM_REFUSE=K            refuse every write K times before accepting it
-//   PLCSIM_OUTPUTS=FIRST-LAST  the outputs that exist; others are refused
-//   PLCSIM_WRITE_US=N          each write attempt takes N microseconds
-//   PLCSIM_LOCKED=FILE         when a safe value is set (the sweep does that
-//                              once, before its first reading), write to FILE
-//                              how much of the process's memory is locked
-//                              then (the VmLck line of /proc/self/status)
-// A malformed value ends the process with status 3 before main runs.
+// simulated set of outputs, and a record of every call it received. Set up
+// through PLCSIM_* in the environment when it loads (docs/building.md, "The
+// stand-in's settings"); a malformed value ends the process with status 3.
 #include "plcsim/plcsim.h"
 
 #include <errno.h>
