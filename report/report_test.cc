@@ -10,12 +10,7 @@
 
 namespace {
 
-timeval at(long seconds, long microseconds) {
-    timeval t;
-    t.tv_sec = seconds;
-    t.tv_usec = microseconds;
-    return t;
-}
+timeval at(long seconds, long microseconds) { return timeval{seconds, microseconds}; }
 
 TEST(IntervalUs, CountsEverySecondBetweenTheReadings) {
     struct {

@@ -63,11 +63,11 @@ TEST(Run, RefusalNoticeNamesTheOutputAndTheIterations) {
 // The measured phase with every call faked: notes, at the sweep's first clock
 // reading, whether memory was locked by then and the whole log touched.
 struct watching_calls {
-    static bool locked;
-    static int readings;
-    static bool locked_at_first_reading;
-    static bool log_touched_at_first_reading;
-    static const timing_log* watched_log;
+    static inline bool locked;
+    static inline int readings;
+    static inline bool locked_at_first_reading;
+    static inline bool log_touched_at_first_reading;
+    static inline const timing_log* watched_log;
 
     static void lock_memory() { locked = true; }
     static void sweep(const run_params& params, timing_log& log) {
@@ -91,11 +91,6 @@ struct watching_calls {
         now->tv_nsec = readings;
     }
 };
-bool watching_calls::locked;
-int watching_calls::readings;
-bool watching_calls::locked_at_first_reading;
-bool watching_calls::log_touched_at_first_reading;
-const timing_log* watching_calls::watched_log;
 
 TEST(Measure, LocksMemoryAndTouchesTheLogBeforeTheFirstReading) {
     static timing_log log;

@@ -20,13 +20,13 @@ namespace {
 // A controller, clock and pause in one: time moves only when the sweep
 // pauses, and every call is written down in order.
 struct fake_io {
-    static int64_t now_us;
-    static std::string events;           // c: clock, s: safe value, w: write, p: pause
-    static std::vector<int32_t> ports;   // of every write attempt
-    static std::vector<int32_t> values;  // of every write attempt
-    static int refusals_per_write;       // before each write is accepted
-    static int refused_so_far;
-    static int32_t dead_port;  // every write to it is refused
+    static inline int64_t now_us;
+    static inline std::string events;           // c: clock, s: safe value, w: write, p: pause
+    static inline std::vector<int32_t> ports;   // of every write attempt
+    static inline std::vector<int32_t> values;  // of every write attempt
+    static inline int refusals_per_write;       // before each write is accepted
+    static inline int refused_so_far;
+    static inline int32_t dead_port;            // every write to it is refused
 
     static void reset() {
         now_us = 5'000'000'000;  // well away from 0, with microseconds of its own
@@ -65,14 +65,6 @@ struct fake_io {
         now_us += us;
     }
 };
-
-int64_t fake_io::now_us;
-std::string fake_io::events;
-std::vector<int32_t> fake_io::ports;
-std::vector<int32_t> fake_io::values;
-int fake_io::refusals_per_write;
-int fake_io::refused_so_far;
-int32_t fake_io::dead_port;
 
 timing_log the_log;
 
