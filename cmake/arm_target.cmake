@@ -1,28 +1,10 @@
-# What a controller (cross) build targets, read off a probe (arm_target_probe.cc
-# and the program's start-up) that CMake compiles and links with the build's
-# own rule, so that every flag takes part wherever it is set (docs/sdk.md):
-# the compiler's predefined macros write its marker string, the link its
-# interpreter and the C library it was linked against.
-#
-# Sets:
-#   PLC_ABI_NAME            armel, armhf or arm64, as Debian names the ABI
-#   PLC_INTERPRETER         the program interpreter the compiler gives
-#   plc_arch_flags          PLC_ARCH_FLOOR as a list (the project's toolchain
-#                           files set it; added to every compile and link)
-#   plc_floor_as_flags      the GNU assembler's options for that target
-#   plc_floor_state         arm or thumb: the state the compiler generates
-#                           (a64 on AArch64)
-#   plc_floor_attributes    the readelf -A lines that the binaries must
-#                           carry, "|"-separated: the target's
-#                           (architecture, Thumb, float ABI) and
-#                           PLC_FLOOR_ATTRIBUTES
-#   plc_time_bits           32, or 64 (_TIME_BITS=64 in the flags)
-#   plc_libc_floor          the oldest C library the binaries must run on
-#                           (PLC_LIBC_FLOOR, or as said below)
-#   PLC_TARGET_ROOT         the target's root, for qemu-arm -L
-#   CMAKE_CROSSCOMPILING_EMULATOR, where the toolchain file sets none and
-#                           qemu-arm can run the target's programs; otherwise
-#   plc_no_emulator         why the target's programs cannot run here
+# What a controller build targets, read off a probe (arm_target_probe.cc and
+# the start-up) built with the build's own rule, so that every flag takes part
+# wherever it is set (docs/sdk.md). Sets PLC_ABI_NAME, PLC_INTERPRETER,
+# PLC_TARGET_ROOT, plc_libc_floor (the oldest C library to run on), and for
+# the instruction check plc_floor_as_flags, plc_floor_state (arm, thumb, a64)
+# and plc_floor_attributes ("|"-separated); CMAKE_CROSSCOMPILING_EMULATOR
+# where qemu can run the target's programs, otherwise plc_no_emulator (why).
 
 separate_arguments(plc_arch_flags UNIX_COMMAND "${PLC_ARCH_FLOOR}")
 add_compile_options(${plc_arch_flags})
@@ -45,26 +27,17 @@ if(NOT plc_probe_built)
                       "controller with the build's flags [${CMAKE_CXX_FLAGS}]:\n${plc_probe_log}")
 endif()
 
-# The marker (cmake/arm_target_probe.cc), and the interpreter the link gave.
 file(STRINGS ${plc_probe_dir}/probe plc_probe REGEX "^plc-probe: " LIMIT_COUNT 1)
 file(STRINGS ${plc_probe_dir}/probe PLC_INTERPRETER REGEX "^/[^ ]*/ld-[^ /]*\\.so[.0-9]*$" LIMIT_COUNT 1)
 string(REPLACE " " ";" plc_probe "${plc_probe}")
-list(GET plc_probe 1 PLC_ABI_NAME)
+set(plc_probe_fields - PLC_ABI_NAME plc_march plc_cpu_tag plc_float_abi plc_fpu plc_floor_state plc_thumb
+    plc_time_bits plc_libc_release)
+foreach(field IN ZIP_LISTS plc_probe_fields plc_probe)
+  set(${field_0} "${field_1}")
+endforeach()
 if(PLC_ABI_NAME STREQUAL "other")
   message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not build for Linux with the GNU C library on 32-bit "
                       "little-endian ARM with the EABI, or on AArch64: the controller builds need such a compiler")
-endif()
-list(GET plc_probe 2 plc_march)
-list(GET plc_probe 3 plc_cpu_tag)
-list(GET plc_probe 4 plc_float_abi)
-list(GET plc_probe 5 plc_fpu)
-list(GET plc_probe 6 plc_floor_state)
-list(GET plc_probe 7 plc_thumb)
-list(GET plc_probe 8 plc_time_bits)
-list(GET plc_probe 9 plc_libc_release)
-set(plc_aarch64 FALSE)
-if(PLC_ABI_NAME STREQUAL "arm64")
-  set(plc_aarch64 TRUE)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/abis.cmake)
 plc_abi_facts(${PLC_ABI_NAME})
@@ -74,17 +47,16 @@ if(NOT PLC_INTERPRETER STREQUAL plc_abi_interpreter
   message(FATAL_ERROR "${CMAKE_CXX_COMPILER} gives programs the interpreter [${PLC_INTERPRETER}]: the "
                       "controller builds need the GNU C library's for ${PLC_ABI_NAME}, ${plc_abi_interpreter}")
 endif()
-if(plc_cpu_tag STREQUAL "-" AND NOT plc_aarch64)
+if(plc_cpu_tag STREQUAL "-" AND NOT PLC_ABI_NAME STREQUAL "arm64")
   message(FATAL_ERROR "the controller build targets ${plc_march}: no ARM Linux core the project knows "
                       "(ARMv4T to ARMv8-A)")
 endif()
 
-# The GNU assembler's options that hold code to the target, and the build
-# attributes (readelf -A) the binaries must carry: the target's and the
-# project's.
+# The assembler's options that hold code to the target, and the build
+# attributes the binaries must carry: the target's and the project's.
 set(plc_floor_as_flags "-march=${plc_march}")
 set(plc_floor_attributes "${PLC_FLOOR_ATTRIBUTES}")
-if(NOT plc_aarch64)
+if(NOT PLC_ABI_NAME STREQUAL "arm64")
   string(APPEND plc_floor_as_flags " -mfloat-abi=${plc_float_abi}")
   if(NOT plc_fpu STREQUAL "-")
     string(APPEND plc_floor_as_flags " -mfpu=${plc_fpu}")
@@ -99,13 +71,10 @@ if(NOT plc_aarch64)
   list(JOIN plc_floor_attributes "|" plc_floor_attributes)
 endif()
 
-# The C library the probe was linked against, for the target's root.
 string(REGEX MATCH "[^ \n\t()]*/libc\\.so\\.6" plc_libc "${plc_probe_log}")
 
-# The C library floor: the project's toolchain files serve every C library
-# of the ABI from its first one on (2.4 for ARM EABI, 2.17 for AArch64);
-# another toolchain is a controller's SDK, and the binary is for that
-# controller's C library.
+# The project's toolchain files serve every C library of the ABI; an SDK
+# builds for its controller's own.
 set(PLC_LIBC_FLOOR "" CACHE STRING
     "The oldest GNU C library the controller binaries must run on; empty: the ABI's first (2.4, AArch64 2.17) with the project's toolchain files, otherwise the C library of the toolchain's sysroot")
 if(PLC_LIBC_FLOOR)
@@ -125,7 +94,7 @@ if(NOT plc_libc_floor MATCHES "^[0-9]+\\.[0-9]+$" OR plc_libc_floor VERSION_LESS
   message(FATAL_ERROR "PLC_LIBC_FLOOR=${plc_libc_floor}: the floor is a GNU C library version, "
                       "${plc_abi_first_libc} (the first for ${PLC_ABI_NAME}) or newer")
 endif()
-if(NOT plc_aarch64 AND plc_time_bits EQUAL 64 AND plc_libc_floor VERSION_LESS 2.34)
+if(NOT PLC_ABI_NAME STREQUAL "arm64" AND plc_time_bits EQUAL 64 AND plc_libc_floor VERSION_LESS 2.34)
   message(FATAL_ERROR "The compiler flags ask for 64-bit time (_TIME_BITS=64), and the binaries must run on "
                       "C libraries from ${plc_libc_floor} on (${plc_floor_source}): 64-bit time needs the C "
                       "library's 64-bit time calls, which came with 2.34, so such a binary cannot start on an "
@@ -165,8 +134,7 @@ if(plc_no_emulator)
   message(WARNING "The ARM programs cannot run here, so their tests are skipped: ${plc_no_emulator}")
   file(REMOVE ${CMAKE_BINARY_DIR}/emulator)
 else()
-  # The emulator, one word a line, for the scripts that run the build's
-  # programs (tests/support/run_program.sh).
+  # For tests/support/run_program.sh: one word a line.
   list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\n" emulator_lines)
   file(WRITE ${CMAKE_BINARY_DIR}/emulator "${emulator_lines}\n")
 endif()

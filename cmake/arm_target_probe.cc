@@ -1,9 +1,6 @@
-// The controller target probe (cmake/arm_target.cmake): built and linked as
-// the program is, it carries what the compiler's predefined macros say of
-// the target as one marker string,
+// What the compiler's predefined macros say of the target, as one marker for
+// cmake/arm_target.cmake ("-": does not apply; "other": no controller's):
 //   plc-probe: ABI MARCH TAG_CPU_ARCH FLOAT_ABI FPU STATE THUMB TIME_BITS LIBC
-// with "-" for what does not apply, and ABI "other" for a target that no
-// controller has (another machine, another OS or C library, big-endian).
 #include <time.h>
 
 #define PLC_TEXT(x) #x
@@ -13,8 +10,7 @@ extern "C" __attribute__((used)) const char plc_probe[] = "plc-probe:"
 #if !defined(__linux__) || !defined(__GLIBC__)
     " other"
 #elif defined(__aarch64__) && defined(__AARCH64EL__)
-    // ARMv8.0-A with the extensions the compiler may use, as the assembler
-    // names them.
+    // ARMv8.0-A with the extensions the compiler may use, as the assembler names them.
     " arm64 armv8-a"
 #if defined(__ARM_FEATURE_ATOMICS)
     "+lse"
@@ -75,8 +71,7 @@ extern "C" __attribute__((used)) const char plc_probe[] = "plc-probe:"
 #else
     " soft"
 #endif
-    // The macros do not tell 16 double registers from 32: without NEON the
-    // unit is held to the 16 that every VFPv3 and VFPv4 unit has.
+    // The macros do not tell 16 double registers from 32: without NEON, the 16 every unit has.
 #if !defined(__ARM_FP)
     " -"
 #elif defined(__ARM_NEON) && __ARM_ARCH >= 8

@@ -1,13 +1,10 @@
-# Unit tests (GoogleTest), end-to-end tests of the built program against the
-# stand-in controller library, and checks of what the program needs at run time.
-
+# Unit tests, end-to-end tests against the stand-in, and checks of the binaries.
 set(sanitizer_environment
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=99"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=98")
 
-# plc_test(NAME REASON [COMMAND...]): the test (status 77: skipped, as the
-# scripts say it), or, where REASON is not empty, one that says why it cannot
-# run here and counts as skipped; in CI it fails (tests/support/skip.sh).
+# plc_test(NAME REASON [COMMAND...]): the test, or where REASON is given one
+# that says why it cannot run and is skipped; in CI it fails (skip.sh).
 function(plc_test name reason)
   if(reason)
     message(STATUS "${name}: skipped: ${reason}")
@@ -22,8 +19,7 @@ if(plc_no_emulator)
   set(plc_cannot_run "the ARM programs cannot run here: ${plc_no_emulator}")
 endif()
 
-# Debian's prebuilt GoogleTest serves the host; a cross build compiles it from
-# the sources Debian ships. Without it the rest still builds.
+# GoogleTest: prebuilt for the host, from Debian's sources for a cross build.
 set(PLC_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
 if(CMAKE_CROSSCOMPILING)
   if(EXISTS ${PLC_GTEST_SOURCE_DIR}/CMakeLists.txt)
@@ -51,7 +47,6 @@ elseif(TARGET GTest::gtest_main)
     run/run_test.cc
     sweep/sweep_test.cc)
   target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
-  # Discovered when ctest runs, through the emulator in a cross build.
   gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 elseif("$ENV{CI}" STREQUAL "true")
   message(FATAL_ERROR "unit tests cannot be built: ${gtest_missing}")
@@ -60,15 +55,13 @@ else()
   plc_test(unit_tests "not built: ${gtest_missing}")
 endif()
 
-# The clock of the end-to-end runs in virtual time, loaded into the program's
-# process: built for the target, with its own copy of the compiler runtime,
-# so that it loads on an older C library too.
+# The virtual clock, loaded into the program; its own compiler runtime, so that
+# it loads on an older C library too.
 add_library(virtual_time SHARED tests/support/virtual_time.cc)
 target_compile_options(virtual_time PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
 target_link_options(virtual_time PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
 
-# The program runs against the stand-in and the virtual clock of this build,
-# under its emulator, or under RUNNER words (another root, valgrind).
+# The end-to-end cases, under the build's emulator or RUNNER (a root, valgrind).
 function(add_e2e_tests prefix)
   cmake_parse_arguments(e2e "" "" "CASES;RUNNER" ${ARGN})
   foreach(case IN LISTS e2e_CASES)
@@ -101,8 +94,7 @@ else()
   add_e2e_tests(e2e CASES ${e2e_cases})
 endif()
 
-# Every kind of initialiser and finaliser runs once and in order in a program
-# linked as plc_do_test is.
+# Every initialiser and finaliser runs once and in order, linked as plc_do_test is.
 add_executable(startup_order tests/build/startup_order.cc)
 target_link_libraries(startup_order PRIVATE project_options)
 plc_link_as_controller_program(startup_order)
@@ -114,12 +106,8 @@ if(CMAKE_CROSSCOMPILING)
       "Roots of the target holding other C libraries for the e2e tests, as ROOT[@CPU];ROOT[@CPU]")
   if(PLC_OLD_LIBC_ROOTS AND NOT plc_no_emulator AND "-L" IN_LIST CMAKE_CROSSCOMPILING_EMULATOR)
     foreach(root_and_cpu IN LISTS PLC_OLD_LIBC_ROOTS)
-      set(root "${root_and_cpu}")
-      set(cpu)
-      if(root_and_cpu MATCHES "^(.+)@([^@]+)$")
-        set(root ${CMAKE_MATCH_1})
-        set(cpu ${CMAKE_MATCH_2})
-      endif()
+      string(REGEX REPLACE "@([^@]+)$" ";-cpu;\\1" root_options "${root_and_cpu}")
+      list(GET root_options 0 root)
       get_filename_component(name "${root}" NAME)
       if(NOT EXISTS "${root}${PLC_INTERPRETER}")
         plc_test(old_libc.${name}.e2e
@@ -127,10 +115,7 @@ if(CMAKE_CROSSCOMPILING)
         continue()
       endif()
       # qemu-user takes the last -L and -cpu it is given.
-      set(runner ${CMAKE_CROSSCOMPILING_EMULATOR} -L ${root})
-      if(cpu)
-        list(APPEND runner -cpu ${cpu})
-      endif()
+      set(runner ${CMAKE_CROSSCOMPILING_EMULATOR} -L ${root_options})
       add_e2e_tests(old_libc.${name} CASES ${e2e_cases} RUNNER ${runner})
       add_test(NAME old_libc.${name}.startup_order COMMAND ${runner} $<TARGET_FILE:startup_order>)
     endforeach()

@@ -1,18 +1,12 @@
-# One controller binary for every ARM EABI GNU C library from the ABI's first
-# on, and every core of its architecture floor: symbol versions no newer than
-# the first (symbol_versions.h), a start-up of its own (start_main.cc),
-# librt.so.1 ahead of libc.so.6 for clock_gettime, and the SysV hash table for
-# loaders before 2.5 (plc_link_as_controller_program in CMakeLists.txt). Why
-# the link is so: docs/compatibility.md, "The C library"; the layouts and the
-# loader's rule it is checked against: tests/build/elf_check.py (LAYOUTS).
-# Included by controller (cross) builds only.
+# One controller binary for every C library of the ABI and every core of its
+# floor: symbol versions no newer than the first (symbol_versions.h), a
+# start-up of its own (start_main.cc); why: docs/compatibility.md.
 
 target_compile_options(project_options INTERFACE
   "SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/symbol_versions.h")
 
-# Nothing of the toolchain's start files and runtime libraries, built for a
-# newer CPU than the floor: code that would need a runtime helper fails to
-# link instead of pulling one in.
+# Nothing of the toolchain's start files and runtime, built for a newer CPU:
+# code that needs a runtime helper fails to link instead of pulling one in.
 function(plc_link_without_toolchain_runtime target)
   # No unwinder is linked, so nothing may refer to one.
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)

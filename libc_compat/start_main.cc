@@ -1,17 +1,9 @@
-// The program's own start-up, in place of the C library's start files.
-//
-// The start files that come with a cross toolchain are built for the
-// toolchain's default CPU (ARMv5TE for Debian's armel, ARMv7 Thumb-2 for its
-// armhf), newer than the oldest controllers the program must run on, and
-// Debian 12's call __libc_start_main@GLIBC_2.34, which older C libraries do
-// not have. So the program is linked without them (-nostdlib) and enters
-// here: `_start` hands main to the first version of __libc_start_main of its
-// architecture (GLIBC_2.4 for ARM EABI, GLIBC_2.17 for AArch64), present in
-// every C library of it and kept by newer ones, together with a routine that
-// runs the program's initialisers as the older libraries' own start files
-// did. Everything here is plain code of the oldest architecture the
-// controller builds serve (ARM state on 32-bit ARM), and everything is over
-// before main.
+// The program's own start-up, in place of the toolchain's start files (built
+// for a newer CPU, and calling __libc_start_main@GLIBC_2.34): `_start` hands
+// main to the ABI's first __libc_start_main, which every C library keeps,
+// with a routine that runs the initialisers as the old start files did. Plain
+// code of the oldest architecture served, over before main
+// (docs/compatibility.md).
 using main_function = int (*)(int, char**, char**);
 using init_function = void (*)(int, char**, char**);
 using exit_function = void (*)();

@@ -1,20 +1,16 @@
 #!/usr/bin/python3
-"""Checks of a built program, read once with pyelftools; each fault is one
-line, and any fault ends with status 1. What each check proves and why:
-docs/compatibility.md.
+"""Checks of a built program, read once with pyelftools; a fault is one line and
+ends with status 1. What each proves and why: docs/compatibility.md.
 
   elf_check.py BINARY [--needed LIB,LIB] [--interpreter PATH] [--floor VERSION]
                       [--old-loaders] [--summary]
   elf_check.py BINARY... --instructions TOOL_PREFIX FLOOR STATE ATTRIBUTES
 
-Always: the oldest C library BINARY runs on; above --floor, or GLIBC_PRIVATE,
-fails. --needed: fit to copy (exactly those libraries, the loader's file
-allowed; no search path; bound at load; --interpreter). --old-loaders: DT_HASH
-below 2.5, no runtime helper imported, and every import found by the loader of
-each layout from --floor on (LAYOUTS). --summary: the release's line.
---instructions: every instruction assembled again by TOOL_PREFIX's as under
-FLOOR (its options) in STATE (arm, thumb, a64); the build attributes must say
-ATTRIBUTES ("|"-separated, as readelf -A names them; "-" for none).
+Always: the oldest C library BINARY runs on, not above --floor. --needed: fit
+to copy. --old-loaders: DT_HASH, no runtime helper, every import found by the
+loader of each layout from --floor on. --instructions: every instruction
+assembled again by TOOL_PREFIX's as under FLOOR in STATE (arm, thumb, a64),
+and the build attributes ("|"-separated, "-" for none).
 """
 import argparse
 import bisect
@@ -31,14 +27,10 @@ from elftools.elf.elffile import ELFFile
 CLOCK_CALLS = r"clock_(getres|gettime|settime|getcpuclockid|nanosleep)"
 RT_CALLS = r"aio_[a-z]+(64)?|lio_listio(64)?|mq_[a-z]+|shm_(open|unlink)|timer_[a-z]+"
 
-# Where the C library's calls that moved between its files are defined, and in
-# which versions, per ABI: (calls, first C library, last (None: to this day),
-# file, versions). Read off the C libraries themselves (2.31 and 2.36 are in
-# Debian's registry) and glibc's release history for the older ones. Each
-# first C library starts a layout that lasts up to the next. Everything else of
-# the C library is in libc.so.6 in every version from the one that brought it;
-# librt.so.1 keeps defining GLIBC_2.4 (from 2.34 as an empty stub); plc_* calls
-# are libplc.so's; on ARM the stack protector's guard is the loader's.
+# Where the calls that moved between the C library's files are defined, per
+# ABI: (calls, first C library, last (None: to this day), file, versions). Each
+# first starts a layout that lasts up to the next; everything else is
+# libc.so.6's from its version on, plc_* libplc.so's (docs/compatibility.md).
 LAYOUTS = {
     "EM_ARM": [
         (CLOCK_CALLS, "2.4", "2.16", "librt.so.1", {"GLIBC_2.4"}),
@@ -54,27 +46,20 @@ LAYOUTS = {
         ("__stack_chk_guard", "2.17", None, "LOADER", {"GLIBC_2.17"}),
     ],
 }
-# The loader's rule (glibc's elf/dl-version.c and elf/dl-lookup.c): every
-# version need names a file, which must define that version; a symbol is looked
-# up in NEEDED order and the first file defining it in the version asked wins;
+# The loader's rule (elf/dl-lookup.c): a symbol is looked up in NEEDED order;
 # before 2.31, reaching the file its version need names without finding it
-# there stops the search. 2.29 still stops, 2.31 (Debian 11) and 2.36 go on, as
-# a run shows; 2.30 is taken to stop.
+# there stops the search (docs/compatibility.md).
 NAMED_FILE_STOPS_BEFORE = (2, 31)
 
 HELPERS = re.compile(r"__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_]+|_Unwind_[a-zA-Z_]+"
                      r"|__[a-z]+[sdt][if][0-9]")
 NOT_HELPERS = re.compile(r"__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")
 
-
-
 def version(text):
     return tuple(int(part) for part in text.split("."))
 
-
 def text_of(numbers):
     return ".".join(str(n) for n in numbers)
-
 
 class Program:
     """What the checks ask of one binary, read once."""
@@ -84,8 +69,7 @@ class Program:
             elf = ELFFile(stream)
             self.machine = elf["e_machine"]
             self.flags = elf["e_flags"]
-            # The ARM build attributes as readelf -A words them, by their
-            # names in lower case: "tag_cpu_arch" -> "Tag_CPU_arch: v6".
+            # The ARM build attributes as readelf -A words them: "tag_cpu_arch" -> "Tag_CPU_arch: v6".
             self.attributes = {}
             for section in elf.iter_sections():
                 if section["sh_type"] == "SHT_ARM_ATTRIBUTES":
@@ -95,8 +79,7 @@ class Program:
                                 text = describe_attr_tag_arm(attribute.tag, attribute.value, attribute.extra)
                                 self.attributes[text.split(":")[0].lower()] = text.strip()
             self.cpu = self.attributes.get("tag_cpu_arch", ": ?").split(": ")[1]
-            # Mapping symbols ($a, $t, $d, $x) and the functions it defines:
-            # (start, size, name).
+            # Mapping symbols ($a, $t, $d, $x), and the functions as (start, size, name).
             table = elf.get_section_by_name(".symtab")
             all_symbols = list(table.iter_symbols()) if table else []
             self.mapping_symbols = [y for y in all_symbols if re.fullmatch(r"\$[adtx](\..*)?", y.name)]
@@ -133,7 +116,6 @@ class Program:
     def glibc_versions(self):
         return sorted({v for _, v in self.needs.values() if v.startswith("GLIBC_")})
 
-
 def oldest_libc(program, floor, faults):
     asked = program.glibc_versions()
     if "GLIBC_PRIVATE" in asked:
@@ -148,7 +130,6 @@ def oldest_libc(program, floor, faults):
                       f"older than {oldest}, and must run from {floor} on")
     return oldest
 
-
 def fit_to_copy(program, needed, interpreter, faults):
     expected = set(needed.split(","))
     loader = interpreter.rsplit("/", 1)[-1] if interpreter else None
@@ -162,7 +143,6 @@ def fit_to_copy(program, needed, interpreter, faults):
         faults.append("is not linked for immediate binding (-z now)")
     if interpreter and program.interpreter != interpreter:
         faults.append(f"names the interpreter [{program.interpreter}]; expected {interpreter}")
-
 
 def defines(layouts, era, file, symbol, need, loader):
     """Whether FILE of a C library of ERA defines SYMBOL in version NEED."""
@@ -180,7 +160,6 @@ def defines(layouts, era, file, symbol, need, loader):
     if need and need.startswith("GLIBC_") and need != "GLIBC_PRIVATE":
         return file == "libc.so.6" and version(need[len("GLIBC_"):]) <= era
     return not need and symbol.startswith("plc_") and file == "libplc.so"
-
 
 def loader_view(program, floor, faults):
     """Looks every import up as the loader of each layout from FLOOR on does."""
@@ -225,7 +204,6 @@ def loader_view(program, floor, faults):
             lines.append(f"  {libraries}: {', '.join(found_where)}")
     return lines
 
-
 def old_loaders(program, floor, faults):
     if version(floor) < (2, 5) and not program.has_hash:
         faults.append("has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
@@ -235,13 +213,10 @@ def old_loaders(program, floor, faults):
         faults.append(f"takes compiler runtime helpers from the libraries it loads: [{';'.join(helpers)}]")
     return loader_view(program, floor, faults)
 
-
 def assembly_of(listing, state, faults):
-    """The disassembly as the assembler reads it, one instruction a line, each
-    in its state (ARM encodings are 8 hex digits, Thumb ones 4, or 4 and 4):
-    branch and address targets become "." (the assembler only needs an operand
-    of the right kind; .+4 for Thumb's cbz, which branches forward only),
-    comments go. Returns the lines and, for each, its (address, text) or None."""
+    """The disassembly as the assembler reads it, each line in its state (ARM encodings are 8 hex
+    digits): branch targets become "." (.+4 for cbz, which branches forward only), comments go.
+    Returns the lines and, for each, its (address, text) or None."""
     lines, where, written = ([], [], None) if state == "a64" else ([".syntax unified"], [None], None)
     for line in listing.splitlines():
         found = re.match(r" *([0-9a-f]+):\t([^\t]*)\t(.*)$", line)
@@ -271,10 +246,8 @@ def assembly_of(listing, state, faults):
         where.append((address, text))
     return lines, where
 
-
 def instructions(program, path, tools, floor, state, attributes, faults):
-    """Holds every instruction and the build attributes to the floor; returns
-    how many instructions were checked."""
+    """Holds every instruction and the build attributes to the floor; returns how many were checked."""
     if not program.mapping_symbols:
         faults.append("no mapping symbols (stripped?): code cannot be told from data")
         return 0
@@ -308,7 +281,6 @@ def instructions(program, path, tools, floor, state, attributes, faults):
             faults.append(f'attributes lack "{wanted}": {have}')
     return len(checked)
 
-
 def summary(program, oldest):
     if program.machine == "EM_AARCH64":
         target = "ARMv8-A, AArch64 (LP64)"
@@ -316,7 +288,6 @@ def summary(program, oldest):
         target = f"CPU {program.cpu}, " + ("hard-float EABI" if program.flags & 0x400 else "soft-float EABI")
     return (f"{target}; interpreter {program.interpreter}; NEEDED {' '.join(program.needed)}; "
             f"C library {oldest or '?'} or newer")
-
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -365,7 +336,6 @@ def main():
     for line in view if not args.summary else []:
         print(line)
     return 0
-
 
 if __name__ == "__main__":
     try:

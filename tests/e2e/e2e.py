@@ -1,15 +1,10 @@
 #!/usr/bin/env python3
-"""End-to-end cases of the built plc_do_test against the stand-in controller
-library, as one table: each run's arguments and stand-in settings, and its
-expected exit status, standard output (byte for byte), call trace and, in
-virtual time, pauses; standard error stays empty. Why most run in virtual
-time and a few in real time: docs/building.md.
+"""End-to-end cases of plc_do_test against the stand-in, one table: each run's
+arguments, settings and expected status, output, trace and pauses
+(docs/building.md). Status 77: skipped.
 
-  e2e.py CASE|all BUILD PROGRAM [RUNNER...]
-  e2e.py --list                        the cases, one a line
-
-PROGRAM runs as tests/support/run_program.sh runs it, under RUNNER when
-given. Exit status 77: skipped (skip.sh).
+  e2e.py CASE|all BUILD PROGRAM [RUNNER...]    (run as run_program.sh runs it)
+  e2e.py --list
 """
 import concurrent.futures
 import os
@@ -30,12 +25,10 @@ LIMIT = b"number of iterations can't exceed 10000\n"
 REPORT = re.compile(rb"total execution time is: (\d+)s\nnumber of delays:\n<20ms: (\d+)\n20\.\.30ms: (\d+)\n"
                     rb"30\.\.40ms: (\d+)\n>40ms: (\d+)\nmaximum delay: (\d+)ms\n\Z")
 
-
 def report(total, counts, max_ms):
     """The whole report of a completed run."""
     return ("total execution time is: %ds\nnumber of delays:\n<20ms: %d\n20..30ms: %d\n30..40ms: %d\n"
             ">40ms: %d\nmaximum delay: %dms\n" % (total, *counts, max_ms)).encode()
-
 
 def classes(count, us):
     """The four class counts of COUNT delays of US microseconds each."""
@@ -43,28 +36,21 @@ def classes(count, us):
     place = next((i for i, bound in enumerate(bounds) if us <= bound), 3)
     return [count if i == place else 0 for i in range(4)]
 
-
 def writes(iterations, first, cycle, refusals=0, safe=25):
-    """The trace of a sweep: the safe value, then each write refused
-    REFUSALS times before it is accepted."""
+    """The trace of a sweep: the safe value, then each write refused REFUSALS times, then accepted."""
     lines = ["safe_value %d 1\n" % safe]
     for i in range(iterations):
         call = "write %d %d " % (first + i % cycle, i % 2)
         lines += [call + "-1\n"] * refusals + [call + "0\n"]
     return "".join(lines)
 
-
 def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
         quiet=True):
-    """One run of the program: ARGS (a string, split at blanks), the stand-in
-    settings ENV ("{work}" in a value: the case's folder); None for what is
-    not checked, "" for an empty trace. PAUSES: (count, us), every pause
-    exactly us. CHECK(result) returns a fault or None. OUTPUT "full" or
-    "closed": standard output is that; "elsewhere": the program is started
-    from a folder of its own. QUIET: standard error stays empty."""
+    """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
+    checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
+    "closed" (standard output) or "elsewhere" (started from a copy in its own folder)."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
                 pauses=pauses, check=check, output=output, quiet=quiet)
-
 
 def figures(check):
     """A check of a real-time report's figures: CHECK(total, counts, max_ms)."""
@@ -76,19 +62,16 @@ def figures(check):
         return check(numbers[0], numbers[1:5], numbers[5])
     return read
 
-
 def memory_locked(result):
     locked = re.search(rb"^VmLck:\s*(\d+) kB$", result["locked"], re.M)
     if not locked or int(locked.group(1)) < 240:
         return "locked before the first reading: %r, expected 240 kB or more" % result["locked"]
-
 
 def loads_no_local_library(result):
     if os.path.exists(result["trace_file"]):
         return "the libplc.so of the directory it was started in was loaded"
     if result["status"] == 127 and b"libplc.so" not in result["stderr"]:
         return "the loader did not name the missing libplc.so"
-
 
 WITH_REFUSAL = {"PLCSIM_REFUSE": "1", "PLCSIM_WRITE_US": "250"}
 
@@ -100,14 +83,10 @@ CASES = {
     # iter 0, or no digits at all: a report of nothing, the safe value still set.
     "no_iterations": [run(i + " 0 25 35 0", stdout=report(0, [0] * 4, 0), trace=writes(0, 25, 1), pauses=(0, 0))
                       for i in ("0", "abc")],
-    # 25..34 is an even number of outputs: the cycle is 25..33 and 34 is never
-    # written. Exactly four parameters run the same sweep; a sixth and later
-    # are not read.
+    # 25..34: the cycle is 25..33, 34 never written; four parameters or a sixth change nothing.
     "sweep_order": [run("12 0 25 34" + extra, stdout=report(0, [12, 0, 0, 0], 0), trace=writes(12, 25, 9))
                     for extra in (" 0", "", " 0 junk more")],
-    # Numbers as the program reads them: in any base, with a sign,
-    # wrapping at 32 bits; each write refused once, each attempt taking 250 us
-    # and followed by the pause.
+    # Numbers in any base, signed, wrapping at 32 bits; each write refused once, 250 us an attempt.
     "odd_numbers": [
         run("12 9750 25 34 0", env=WITH_REFUSAL, stdout=report(0, [12, 0, 0, 0], 20),
             trace=writes(12, 25, 9, 1), pauses=(24, 9750)),
@@ -122,8 +101,7 @@ CASES = {
     ],
     "refused_then_accepted": [run("12 0 25 34 0", env={"PLCSIM_REFUSE": "2"}, stdout=report(0, [12, 0, 0, 0], 0),
                                   trace=writes(12, 25, 9, 2))],
-    # 0x2710 is 10000, the largest count the log holds; what follows the
-    # digits is not read.
+    # 0x2710 = 10000, the most the log holds; what follows the digits is not read.
     "full_log": [run(i + " 0 7 7 0", stdout=report(0, [10000, 0, 0, 0], 0), trace=writes(10000, 7, 1, safe=7))
                  for i in ("0x2710", "0x2710x")],
     # One window of 2.5 s crosses two or three second boundaries (real time).
@@ -134,52 +112,36 @@ CASES = {
     "slow_writes": [run("3 0 25 35 0", virtual=False, env={"PLCSIM_WRITE_US": "25000"}, check=figures(
         lambda total, counts, max_ms: None if sum(counts) == 3 and counts[0] == 0 and max_ms >= 25
         else "25 ms writes reported as %s, %d ms" % (counts, max_ms)))],
-    # Each delay is exactly the pause, odd and sub-millisecond ones included;
-    # every bound belongs to the lower class; the longest delay is shown in
-    # whole milliseconds, the rest dropped.
+    # Each delay is exactly the pause; a bound belongs to the lower class; the longest in whole ms.
     "exact_delays": [run("3 %d 25 35 0" % us, stdout=report(0, classes(3, us), us // 1000), pauses=(3, us))
                      for us in (0, 1, 999, 1001, 12345, 20000, 20001, 20999, 30000, 30001, 40000, 40001)],
-    # Each write is refused twice: three attempts, each taking the stand-in
-    # 500 us and followed by a full pause, all inside the iteration's window.
+    # Three attempts a write, each 500 us and a full pause, all inside the iteration's window.
     "refusals_in_window": [run("4 7000 25 35 0", env={"PLCSIM_REFUSE": "2", "PLCSIM_WRITE_US": "500"},
                                stdout=report(0, [0, 4, 0, 0], 22), trace=writes(4, 25, 11, 2), pauses=(12, 7000),
                                check=lambda r: None if r["time"].count("sleep 500\n") == 12
                                else "expected 12 write times of 500 us")],
-    # The total is the difference of the whole seconds of the run's first and
-    # last readings: 20 us across a second boundary is 1 s, and so is 1.9 s
-    # that crosses only one.
+    # The total counts second boundaries crossed: 20 us across one is 1 s, and so is 1.9 s.
     "whole_seconds": [run("2 10 25 35 0", env={"VTIME_START_US": "100999990"}, stdout=report(1, [2, 0, 0, 0], 0)),
                       run("1 1900000 25 35 0", env={"VTIME_START_US": "100050000"},
                           stdout=report(1, [0, 0, 0, 1], 1900))],
     # 10,000 iterations of 20 ms: 200 s of the controller's time.
     "long_run": [run("10000 20000 7 7 0", stdout=report(200, [10000, 0, 0, 0], 20), pauses=(10000, 20000))],
-    # Output 31 does not exist: its write is refused, with a pause after each
-    # attempt, until 10 s have passed since the first; the report covers the
-    # six iterations before it.
+    # Output 31 refuses every write for 10 s (a pause after each); the report covers the six before.
     "write_never_accepted": [run("30 1000 25 35 0", status=2, env={"PLCSIM_OUTPUTS": "25-30"},
                                  stdout=b"output 31 refused every write for 10 s; run stopped after 6 of 30 "
                                         b"iterations\n" + report(10, [6, 0, 0, 0], 1),
                                  trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000))],
-    # Memory is locked by the time the sweep sets the safe value, before its
-    # first reading: at least the timing log (20,000 entries) and the program.
-    # Only root may lock it.
+    # Locked before the first reading (the safe value): at least the log and the program. Root only.
     "memory_locked": [run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)],
-    # Standard output a full device or closed: the report is lost, so the run
-    # ends with 74 instead of 1 (completed) or 2 (stopped on output 27). A
-    # refused command line stays 255, its text written or not.
+    # A lost report ends with 74 instead of 1 or 2; a refused command line stays 255.
     "lost_report": [run("3 1000 25 35 0", status=74, env=env, output=way)
                     for way in ("full", "closed") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
                    + [run(a, status=255, output="full", virtual=False) for a in ("1 2 3", "10001 0 25 35 0")],
-    # Copied into a directory that holds a libplc.so and started there, the
-    # program must not load it: the loader looks only where the system's
-    # libraries are. The library there is the stand-in, which writes a trace
-    # when it is loaded. Where the system has no libplc.so (a PC), the loader
-    # says so and the program ends with 127; where it has one (a target root
-    # with the controller maker's), that one runs.
+    # Started beside a libplc.so (the stand-in, which traces when loaded), the program must not load
+    # it: 127 where the system has none, the system's own where it has one.
     "foreign_library": [run("3 0 25 35 0", status=None, virtual=False, output="elsewhere", quiet=False,
                             check=loads_no_local_library)],
-    # The stand-in refuses a malformed setting before the program runs,
-    # naming the variable.
+    # The stand-in refuses a malformed setting before the program runs, naming it.
     "malformed_setting": [run("1 0 25 35 0", status=3, stdout=b"", virtual=False, env={name: value}, quiet=False,
                               check=lambda r, name=name: None if name.encode() in r["stderr"]
                               else name + ": the variable is not named")
@@ -187,20 +149,16 @@ CASES = {
                                               ("PLCSIM_WRITE_US", "-1"), ("PLCSIM_OUTPUTS", "25"))],
 }
 
-
 def read(path, mode="r"):
     return open(path, mode).read() if os.path.exists(path) else None
 
-
 def execute(want, build, program, runner, work):
-    """Runs the program as its row WANT says, in a folder of its own in WORK; returns
-    what it did."""
+    """Runs the program as its row WANT says, in a folder of its own in WORK."""
     work = tempfile.mkdtemp(dir=work)
     command = ["bash", os.path.join(HERE, "..", "support", "run_program.sh"), build]
     command += ["--virtual"] * want["virtual"] + (["--runner", *runner, "--"] if runner else [])
     env = dict(os.environ, **{name: value.format(work=work) for name, value in want["env"].items()})
-    # With standard output closed, a file the stand-in or the clock opened
-    # would take its place.
+    # With standard output closed, a file the stand-in or the clock opened would take its place.
     if want["output"] not in ("full", "closed"):
         env.update(PLCSIM_TRACE=work + "/trace", VTIME_LOG=work + "/time")
     if want["output"] == "elsewhere":
@@ -218,7 +176,6 @@ def execute(want, build, program, runner, work):
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 elapsed=time.monotonic() - started, trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
-
 
 def faults_of(want, result):
     """What the run did other than its row WANT expects."""
@@ -251,7 +208,6 @@ def faults_of(want, result):
                                                                                         count, us))
     return faults + list(filter(None, [want["check"] and want["check"](result)]))
 
-
 def outcome(case, build, program, runner, work):
     """PASS or FAIL, and why, of every run of CASE."""
     for number, want in enumerate(CASES[case], 1):
@@ -260,7 +216,6 @@ def outcome(case, build, program, runner, work):
             return "FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(want["args"]) or "no arguments",
                                                    "\n  ".join(faults))
     return "PASS [%s]" % case
-
 
 def main(argv):
     if argv[1:] == ["--list"]:
@@ -282,7 +237,6 @@ def main(argv):
         outcomes = list(pool.map(lambda case: outcome(case, build, program, runner, work), cases))
     print("\n".join(outcomes))
     return 1 if any(line.startswith("FAIL") for line in outcomes) else 0
-
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))
