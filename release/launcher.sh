@@ -1,27 +1,14 @@
 #!/bin/sh
-# plc_do_test, as the bundle for every controller holds it: starts the binary
-# of the bundle that fits the system it runs on, with the arguments exactly as
-# given. It replaces itself with the program (exec), so the exit status and
-# everything printed are the program's own. POSIX sh: busybox ash and dash.
-#
-#   /lib/ld-linux-aarch64.so.1 present        arm64 (a 64-bit user land)
-#   otherwise 32-bit ARM, the float ABI as the system's own ELF files say
-#   (the EABI flags in the header of /bin/sh or of its C library; an EABI file
-#   with neither flag is soft float, as systems from before those flags were):
-#     hard float, /lib/ld-linux-armhf.so.3    armhf
-#     hard float, /lib/ld-linux.so.3 only     armhf, started through that loader
-#                                             (hard-float C libraries before 2.16)
-#     soft float, /lib/ld-linux.so.3          armel
-#   anything else: a message naming what was found, status 127, nothing started.
+# plc_do_test of the bundle for every controller: execs the binary that fits
+# the system, with the arguments as given; how it chooses: docs/building.md.
+# POSIX sh: busybox ash and dash.
 here=${0%/*}
 [ "$here" = "$0" ] && here=.
 
-# The system's files whose ELF header tells its ABI, in the order asked.
 system_files="/bin/sh /lib/libc.so.6 /lib/arm-linux-gnueabihf/libc.so.6 /lib/arm-linux-gnueabi/libc.so.6"
 
-# read_header FILE: sets elf_class (1: 32-bit, 2: 64-bit), elf_data (1: little
-# endian), elf_machine, elf_float (the second byte of e_flags: 4 hard, 2 soft)
-# and elf_eabi (the EABI version, 0: the old ABI); fails for anything else.
+# read_header FILE: sets elf_class (1: 32-bit), elf_data (1: little endian),
+# elf_machine, elf_float (e_flags' second byte: 4 hard) and elf_eabi (0: old ABI).
 read_header() {
     [ -r "$1" ] || return 1
     set -- $(od -An -tu1 -N40 "$1" 2>/dev/null)
@@ -31,7 +18,6 @@ read_header() {
     elf_float=${38} elf_eabi=${40}
 }
 
-# What a header read says, in words.
 described() {
     case "$elf_class.$elf_machine" in
     1.40)

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# The launcher of the bundle for every controller (release/launcher.sh); what
-# each test lays out: docs/building.md.
-#   launcher_test.sh choice           the binary it starts on each kind of
-#                                     controller, in a chroot (as root)
-#   launcher_test.sh old_loader BUILD the armhf binary through a hard-float
-#                                     loader named /lib/ld-linux.so.3
-# What is missing here is a skipped test (status 77) that says so.
+# The launcher (release/launcher.sh; docs/building.md):
+#   launcher_test.sh choice           what it starts on each kind of controller (root)
+#   launcher_test.sh old_loader BUILD the armhf binary through /lib/ld-linux.so.3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh
@@ -64,8 +60,7 @@ choice() {
         mknod -m 666 "$root/dev/null" c 1 3
         cp "$busybox" "$root/bin/busybox"
         chroot "$root" /bin/busybox --install -s /bin
-        # dash and what it loads, from this machine: outside the paths the
-        # launcher reads.
+        # dash and what it loads, from this machine: outside the paths the launcher reads.
         for file in /bin/dash $(ldd /bin/dash | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$file")"
             cp -L "$file" "$root$file"

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The identity a built program carries names the commit it was built from,
-# whenever it was built: in a new repository holding SOURCE_DIR's files as
-# they are (committed or not), a build names its commit; after a new commit a rebuild names the new one, compiling
-# again only what carries the identity; an annotated tag leaves the commit
-# named; a changed tracked file adds
-# "+modified"; a rebuild with nothing changed leaves the program as it was.
+# A build names its commit, in a new repository of SOURCE_DIR's files: after a
+# new commit the new one, compiling only what carries it; after an annotated
+# tag still the commit; "+modified" for a changed file; nothing for no change.
 #   identity.sh SOURCE_DIR WORK_DIR
 set -u
 source_dir=$1
@@ -44,8 +41,6 @@ build
 expect "" "rebuilt after a commit"
 changed_since "$work/build/libplc_do_test_core.a" && fail "a new commit compiled the program's library again"
 
-# A release's annotated tag names the commit too; the program still names the
-# commit itself.
 git -c user.name=identity -c user.email=identity@localhost tag -a v9.9.9 -m "a release" ||
     fail "could not tag"
 build

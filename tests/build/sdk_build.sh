@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Builds the project as an engineer does with a kind of toolchain users have,
-# Debian's cross compilers standing in for the SDK, then checks what tells the
-# kind apart: its target line, its flags in the compile commands, the checks
-# of its binaries, the start-up test and a few end-to-end cases under qemu on
-# its own C library (and on ROOTS). The kinds, what each stands for and must
-# give: docs/sdk.md.
-#
+# Builds as an engineer does with a kind of toolchain users have (Debian's
+# cross compilers in an SDK's place), then checks what tells the kind apart
+# (docs/sdk.md).
 #   sdk_build.sh yocto|yocto_time64|hardened_ABI|clang|maker_ABI SOURCE_DIR WORK_DIR [ROOTS]
 #     ABI: armhf, armel or arm64; ROOTS: older C libraries, ROOT@CPU;...
 set -u
@@ -35,8 +31,7 @@ make_sysroot() {
     ln -s "$root" "$sysroot/usr/$triplet"
 }
 
-# What each kind sets up: the environment and options of its configure, what
-# its configure must say of the target, what its compile commands must hold.
+# Each kind's configure environment and options, its target line, its flags.
 environment=()
 options=()
 expect_target=
@@ -173,17 +168,14 @@ done
 grep -aq "^plc_do_test [0-9.]* $abi commit " <(strings -a "$build/plc_do_test") ||
     fail "the identity string does not name $abi: $(strings -a "$build/plc_do_test" | grep -a '^plc_do_test ')"
 
-# Its tests that tell the kind apart; where no older C libraries were given
-# to the build (every kind but the project's toolchain files), no test stands
-# for them.
+# Its tests that tell the kind apart; old_libc.e2e only where roots were given.
 excluded=()
 [[ "$kind" == hardened_* ]] && [ -n "$roots" ] || excluded=(-E '^old_libc\.e2e$')
 cases='(usage|sweep_order|exact_delays|refusals_in_window|memory_locked|startup_order)'
 ctest --test-dir "$build" -j"$jobs" --output-on-failure "${excluded[@]}" \
     -R "^(build\.[a-z_]+|startup\.order|(e2e|old_libc\.[^.]+)\.$cases|old_libc\.e2e)\$" >"$work/ctest.log" 2>&1 ||
     { grep -E 'FAIL|Failed|\*\*\*' "$work/ctest.log" | head -n 30; fail "its tests failed (in $work/ctest.log)"; }
-# What its tests skipped (each saying why) makes this kind skipped too, as
-# the suite around it says of the same absence; in CI a failure.
+# What its tests skipped makes this kind skipped too (in CI a failure).
 if grep -q 'Skipped' "$work/ctest.log"; then
     . "$source_dir/tests/support/skip.sh"
     skip "its tests skipped some: $(grep -o '[^ ]* \.*\*\*\*Skipped' "$work/ctest.log" | cut -d' ' -f1 | paste -sd' ')"

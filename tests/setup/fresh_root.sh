@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Proves that README's commands do all of their own set-up: in a fresh Debian
-# root of this machine's release (debootstrap --variant=minbase) with a clean
-# clone of the project, each command as README writes it, as a new user would
-# (the steps: docs/building.md). Fails if README no longer holds a command.
-#
+# README's commands, each as README writes it, in a fresh Debian root with a
+# clean clone, as a new user would (docs/building.md).
 #   tests/setup/fresh_root.sh        (as root; needs the Debian archive)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -57,9 +54,8 @@ project=/home/newcomer/plc_do_test
 git clone --quiet --no-local "$top" "$root$project"
 chroot "$root" chown -R newcomer: "$project"
 
-# in_root USER [NAME=VALUE...] -- COMMAND: runs COMMAND with bash in the
-# project's folder, in a clean environment, its output to the terminal and
-# to $base/out; sets `status`.
+# in_root USER [NAME=VALUE...] -- COMMAND: in the project, a clean environment,
+# output also to $base/out; sets `status`.
 in_root() {
     local user=$1
     shift

@@ -1,19 +1,12 @@
 #!/usr/bin/env bash
-# Runs a built program the one way the tests and the benchmark run it: against
-# the stand-in libplc.so of BUILD, under its emulator (its file `emulator`)
-# and, where asked, in virtual time (libvirtual_time.so, loaded into the
-# program's process only: the emulator keeps the real clock).
-#
+# Runs a built program the one way the tests and the benchmark do: against
+# BUILD's stand-in, under its emulator (its file `emulator`).
 #   run_program.sh BUILD [OPTION...] PROGRAM [ARG...]
-#     --virtual                in virtual time
-#     --runner WORD... --      run under these words instead of the build's
-#                              emulator (another root or CPU, valgrind)
-#     --emulator-option WORD   one more option for the emulator, put before
-#                              its others (repeatable)
-#     --no-stand-in            the stand-in is not put on LD_LIBRARY_PATH:
-#                              the caller's stands, or none
-# The rest of the environment passes through (PLCSIM_*, VTIME_*); the exit
-# status is the program's, or 125 when it could not be started as asked.
+#     --virtual                in virtual time (in the program's process only)
+#     --runner WORD... --      under these words instead (a root, valgrind)
+#     --emulator-option WORD   one more option for the emulator, first (repeatable)
+#     --no-stand-in            LD_LIBRARY_PATH as the caller has it
+# The status is the program's, or 125 when it could not be started as asked.
 set -u
 build=${1:?usage: run_program.sh BUILD [OPTION...] PROGRAM [ARG...]}
 shift

@@ -1,7 +1,5 @@
-# skip REASON...: the test that sources this cannot run here. It says why and
-# counts as skipped (status 77); in CI (CI=true), where everything must have
-# been set up, it fails instead. The one place of that rule: the test scripts
-# source it, and cmake/tests.cmake's plc_test runs it.
+# skip REASON...: the test cannot run here; it says why and is skipped (77),
+# in CI (CI=true) failed. The one place of that rule (plc_test runs it too).
 skip() {
     echo "SKIPPED: $*"
     [ "${CI:-}" = true ] && exit 1

@@ -1,12 +1,6 @@
-// A clock for end-to-end runs of the real program in virtual time. Loaded
-// into the program's process (LD_PRELOAD, or qemu-arm's QEMU_SET_ENV), it
-// stands in for the C library's clocks and pauses: time starts at
-// VTIME_START_US microseconds (100 s by default) and moves only when the
-// program pauses (usleep) or the stand-in spends its write time (nanosleep),
-// by exactly as long as they ask, and neither waits. So every figure of a
-// run's report is known in advance, and a run of many seconds takes
-// milliseconds.
-//
+// Virtual time for end-to-end runs, loaded into the program's process: time
+// starts at VTIME_START_US (100 s) and moves only by the pauses (usleep) and
+// the stand-in's write time (nanosleep), exactly as asked, without waiting.
 // With VTIME_LOG=FILE it writes, when the process ends, every reading and
 // every pause in call order, one a line:
 //   clock ID        a clock_gettime reading of clock ID (1: CLOCK_MONOTONIC)
