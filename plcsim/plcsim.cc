@@ -70,45 +70,38 @@ bool output_exists(int32_t port) {
     _exit(3);
 }
 
-// Whole decimal number, digits only, that fits in 32 bits.
-bool parse_count(const char* text, uint32_t* out) {
-    if (*text == '\0') return false;
-    uint64_t value = 0;
-    for (const char* s = text; *s != '\0'; ++s) {
-        if (*s < '0' || *s > '9') return false;
-        value = value * 10 + static_cast<unsigned>(*s - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    *out = static_cast<uint32_t>(value);
-    return true;
-}
-
-// Signed decimal number that fits in 32 bits, read up to the first
-// character that is not part of it.
-bool parse_output_number(const char** cursor, int32_t* out) {
+// A decimal number, signed where `low` is below 0, within [low, high], read up
+// to the first character that is not part of it.
+bool parse_number(const char** cursor, int64_t low, int64_t high, int64_t* out) {
     const char* s = *cursor;
-    const bool negative = *s == '-';
+    const bool negative = low < 0 && *s == '-';
     if (negative) ++s;
     if (*s < '0' || *s > '9') return false;
     int64_t value = 0;
     for (; *s >= '0' && *s <= '9'; ++s) {
         value = value * 10 + (*s - '0');
-        if (value > int64_t{INT32_MAX} + 1) return false;
+        if (value > high + 1) return false;
     }
-    if (negative) value = -value;
-    if (value < INT32_MIN || value > INT32_MAX) return false;
-    *out = static_cast<int32_t>(value);
+    *out = negative ? -value : value;
     *cursor = s;
+    return *out >= low && *out <= high;
+}
+
+bool parse_count(const char* text, uint32_t* out) {
+    int64_t value;
+    if (!parse_number(&text, 0, UINT32_MAX, &value) || *text != '\0') return false;
+    *out = static_cast<uint32_t>(value);
     return true;
 }
 
 // FIRST-LAST, each a signed decimal number, FIRST not above LAST.
 bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
-    const char* s = text;
-    if (!parse_output_number(&s, first) || *s != '-') return false;
-    ++s;
-    if (!parse_output_number(&s, last) || *s != '\0') return false;
-    return *first <= *last;
+    int64_t from, to;
+    if (!parse_number(&text, INT32_MIN, INT32_MAX, &from) || *text++ != '-') return false;
+    if (!parse_number(&text, INT32_MIN, INT32_MAX, &to) || *text != '\0' || from > to) return false;
+    *first = static_cast<int32_t>(from);
+    *last = static_cast<int32_t>(to);
+    return true;
 }
 
 // The VmLck line of /proc/self/status, or "VmLck: unknown".

@@ -70,14 +70,10 @@ class Program:
             self.machine = elf["e_machine"]
             self.flags = elf["e_flags"]
             # The ARM build attributes as readelf -A words them: "tag_cpu_arch" -> "Tag_CPU_arch: v6".
-            self.attributes = {}
-            for section in elf.iter_sections():
-                if section["sh_type"] == "SHT_ARM_ATTRIBUTES":
-                    for subsection in section.iter_subsections():
-                        for subsubsection in subsection.iter_subsubsections():
-                            for attribute in subsubsection.iter_attributes():
-                                text = describe_attr_tag_arm(attribute.tag, attribute.value, attribute.extra)
-                                self.attributes[text.split(":")[0].lower()] = text.strip()
+            texts = [describe_attr_tag_arm(a.tag, a.value, a.extra).strip() for section in elf.iter_sections()
+                     if section["sh_type"] == "SHT_ARM_ATTRIBUTES" for sub in section.iter_subsections()
+                     for subsub in sub.iter_subsubsections() for a in subsub.iter_attributes()]
+            self.attributes = {text.split(":")[0].lower(): text for text in texts}
             self.cpu = self.attributes.get("tag_cpu_arch", ": ?").split(": ")[1]
             # Mapping symbols ($a, $t, $d, $x), and the functions as (start, size, name).
             table = elf.get_section_by_name(".symtab")
