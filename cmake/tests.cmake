@@ -131,8 +131,9 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 endif()
 
+# The host build's own: the page faults a longer sweep adds (at most 3), runs
+# under memcheck, the launcher's choice, and the commit a build names.
 if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
-  # The page faults a longer sweep adds: at most 3.
   add_test(NAME bench.faults COMMAND bash ${PROJECT_SOURCE_DIR}/bench/run faults ${CMAKE_BINARY_DIR})
   set_tests_properties(bench.faults PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
   find_program(VALGRIND_PROGRAM valgrind)
@@ -144,24 +145,16 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   else()
     plc_test(memcheck.e2e "valgrind is not installed (apt-get install valgrind)")
   endif()
-endif()
-
-# The launcher of the bundle for every controller (release/launcher_test.sh).
-if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   plc_test(launcher.choice "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
-elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
-  plc_test(launcher.old_loader "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
-endif()
-
-# A build names the commit it was built from, also after a new commit.
-find_program(PLC_GIT git)
-if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
+  find_program(PLC_GIT git)
   if(NOT PLC_GIT OR NOT EXISTS ${PROJECT_SOURCE_DIR}/.git)
     set(no_git "not a git checkout, or no git (apt-get install git)")
   endif()
   plc_test(build.identity "${no_git}" bash ${PROJECT_SOURCE_DIR}/tests/build/identity.sh ${PROJECT_SOURCE_DIR}
            ${CMAKE_BINARY_DIR}/identity_test)
   set_tests_properties(build.identity PROPERTIES TIMEOUT 300)
+elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
+  plc_test(launcher.old_loader "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
 endif()
 
 if(NOT PLC_DO_TEST_SANITIZE)

@@ -27,17 +27,14 @@ choice() {
     busybox=$(command -v busybox || true)
     [ -n "$busybox" ] && ! ldd "$busybox" >/dev/null 2>&1 ||
         skip "no static busybox (apt-get install busybox-static)"
-    local armhf_libc armel_libc
-    abi_facts armhf && armhf_libc=/usr/$triplet/lib/libc.so.6
-    abi_facts armel && armel_libc=/usr/$triplet/lib/libc.so.6
-    [ -f "$armhf_libc" ] && [ -f "$armel_libc" ] ||
-        skip "no ARM C libraries to take headers from (tools/setup test installs them)"
-    head -c 64 "$armhf_libc" >"$work/armhf.header"
-    head -c 64 "$armel_libc" >"$work/armel.header"
-    # flags 0x04000002: EABI 4, neither float flag (soft float, as before them)
-    { head -c 36 "$armel_libc"; printf '\002\000\000\004'; tail -c +41 "$work/armel.header"; } >"$work/eabi4.header"
-    # flags 0x00000002: the old ABI
-    { head -c 36 "$armel_libc"; printf '\002\000\000\000'; tail -c +41 "$work/armel.header"; } >"$work/oabi.header"
+    for abi in armhf armel; do
+        abi_facts "$abi" && [ -f "/usr/$triplet/lib/libc.so.6" ] ||
+            skip "no ARM C libraries to take headers from (tools/setup test installs them)"
+        head -c 64 "/usr/$triplet/lib/libc.so.6" >"$work/$abi.header"
+    done
+    # flags 0x04000002: EABI 4, neither float flag (soft float, as before them); 0x00000002: the old ABI
+    { head -c 36 "$work/armel.header"; printf '\002\000\000\004'; tail -c +41 "$work/armel.header"; } >"$work/eabi4.header"
+    { head -c 36 "$work/armel.header"; printf '\002\000\000\000'; tail -c +41 "$work/armel.header"; } >"$work/oabi.header"
 
     # name | files FILE[=HEADER] of the controller | what runs ("-": nothing fits) | what the message names
     local cases=(

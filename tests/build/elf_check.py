@@ -285,38 +285,36 @@ def summary(program, oldest):
     return (f"{target}; interpreter {program.interpreter}; NEEDED {' '.join(program.needed)}; "
             f"C library {oldest or '?'} or newer")
 
+def check_instructions(paths, tools, floor, state, attributes):
+    failed = 0
+    for path in paths:
+        faults = []
+        checked = instructions(Program(path), path, tools, floor, state, attributes, faults)
+        name = os.path.basename(path)
+        if faults:
+            print(f"{name}: {len(faults)} faults against {floor}:\n  " + "\n  ".join(faults[:20])
+                  + (f"\n  ... and {len(faults) - 20} more" if len(faults) > 20 else ""), file=sys.stderr)
+            failed = 1
+        else:
+            print(f"{name}: all {checked} instructions exist on {floor} ({state} state); attributes [{attributes}]")
+    return failed
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("binary")
-    parser.add_argument("--needed")
-    parser.add_argument("--interpreter")
-    parser.add_argument("--floor")
-    parser.add_argument("--old-loaders", action="store_true")
-    parser.add_argument("--summary", action="store_true")
     # The floor's options start with "-": read by place, not by argparse.
     if "--instructions" in sys.argv[2:]:
         at = sys.argv.index("--instructions")
         tools, floor, state, attributes = sys.argv[at + 1:at + 5]
-        attributes = attributes.strip("-")
-        failed = 0
-        for path in sys.argv[1:at] + sys.argv[at + 5:]:
-            faults = []
-            checked = instructions(Program(path), path, tools, floor, state, attributes, faults)
-            name = os.path.basename(path)
-            if faults:
-                print(f"{name}: {len(faults)} faults against {floor}:\n  " + "\n  ".join(faults[:20])
-                      + (f"\n  ... and {len(faults) - 20} more" if len(faults) > 20 else ""), file=sys.stderr)
-                failed = 1
-            else:
-                print(f"{name}: all {checked} instructions exist on {floor} ({state} state); "
-                      f"attributes [{attributes}]")
-        return failed
+        return check_instructions(sys.argv[1:at] + sys.argv[at + 5:], tools, floor, state, attributes.strip("-"))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("binary")
+    for option in ("--needed", "--interpreter", "--floor"):
+        parser.add_argument(option)
+    for option in ("--old-loaders", "--summary"):
+        parser.add_argument(option, action="store_true")
     args = parser.parse_args()
-    program = Program(args.binary)
-    faults = []
+    program, faults, view = Program(args.binary), [], []
     oldest = oldest_libc(program, args.floor, faults)
     checked = [f"runs on a GNU C library of {oldest} or newer" if oldest else "asks for no GLIBC version"]
-    view = []
     if args.needed:
         fit_to_copy(program, args.needed, args.interpreter, faults)
         checked.append(f"needs [{', '.join(program.needed)}], no search path, bound at load"
@@ -328,9 +326,10 @@ def main():
     if faults:
         print(f"{args.binary}:\n  " + "\n  ".join(faults), file=sys.stderr)
         return 1
-    print(summary(program, oldest) if args.summary else f"{args.binary}: " + "; ".join(checked))
-    for line in view if not args.summary else []:
-        print(line)
+    if args.summary:
+        print(summary(program, oldest))
+    else:
+        print("\n".join([f"{args.binary}: " + "; ".join(checked)] + view))
     return 0
 
 if __name__ == "__main__":

@@ -4,8 +4,7 @@
 # tag still the commit; "+modified" for a changed file; nothing for no change.
 #   identity.sh SOURCE_DIR WORK_DIR
 set -u
-source_dir=$1
-work=$2
+source_dir=$1 work=$2
 fail() { echo "FAIL [identity]: $*"; exit 1; }
 
 rm -rf "$work"

@@ -17,8 +17,7 @@ abi_facts "$abi"
 command -v "$triplet-g++" >/dev/null || fail "no $triplet-g++ (tools/setup test)"
 root=/usr/$triplet
 
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 build=$work/build
 
 # A sysroot as an SDK lays it out, made of links into Debian's cross root.
@@ -32,10 +31,7 @@ make_sysroot() {
 }
 
 # Each kind's configure environment and options, its target line, its flags.
-environment=()
-options=()
-expect_target=
-expect_flags=()
+environment=() options=() expect_target= expect_flags=()
 case "$kind" in
 yocto | yocto_time64)
     sdk=$work/sdk

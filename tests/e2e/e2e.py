@@ -48,7 +48,8 @@ def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=
         quiet=True):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
     checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
-    "closed" (standard output) or "elsewhere" (started from a copy in its own folder)."""
+    "closed" (standard output) or "elsewhere" (started from a copy in its own folder). QUIET: nothing on
+    standard error."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
                 pauses=pauses, check=check, output=output, quiet=quiet)
 

@@ -57,12 +57,10 @@ chroot "$root" chown -R newcomer: "$project"
 # in_root USER [NAME=VALUE...] -- COMMAND: in the project, a clean environment,
 # output also to $base/out; sets `status`.
 in_root() {
-    local user=$1
+    local user=$1 vars=() home=/root
     shift
-    local vars=()
     while [ "$1" != "--" ]; do vars+=("$1"); shift; done
     shift
-    local home=/root
     [ "$user" = root ] || home=/home/$user
     echo "=== fresh root, as $user${vars[*]:+ with ${vars[*]}}: $1 ==="
     local began=$SECONDS
