@@ -1,11 +1,5 @@
-// The least a sweep can do per iteration, written as plainly as C allows:
-// the mark before the write, a monotonic clock reading, plc_write_port
-// through the same libplc.so to the next output of the cycle with the value
-// alternating, repeated while refused, a usleep after every attempt, the mark
-// after the pause, a second reading, both readings kept as seconds and
-// microseconds in a timing_log's entries as the sweep keeps them
-// (timeval_of). The benchmark sets plc_do_test's sweep beside it.
-//
+// The least a sweep can do per iteration, as plainly as C allows; what it does
+// and why: docs/benchmark.md.
 //   minimal_loop ITERATIONS DELAY_US        (outputs 25 to 35, as the benchmark's sweep)
 #include <stdint.h>
 #include <stdlib.h>

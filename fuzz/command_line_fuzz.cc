@@ -1,12 +1,7 @@
-// Fuzzes the command-line phase of a run: conversion of the parameters and
-// the usage and limit decisions, never the sweep. Checks that every value
-// converts as a 32-bit strtoul(text, NULL, 0) does, that the decision follows
-// from the argument count and the iteration count, and that a refused
-// command line never reaches the controller.
-//
-// Input: the first byte, modulo 8, is the number of texts after the program
-// name (0 to 7); the rest is split into them at NUL bytes, missing ones
-// empty.
+// Fuzzes the command line, never the sweep: every value converts as a 32-bit
+// strtoul(text, NULL, 0) does, the decision follows from the argument and
+// iteration counts, and a refused command line never reaches the controller.
+// Input: the first byte modulo 8 is the number of texts, the rest split at NULs.
 #include <stdio.h>
 #include <stdlib.h>
 
