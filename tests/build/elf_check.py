@@ -55,11 +55,14 @@ HELPERS = re.compile(r"__aeabi_[a-z0-9_]+|__aarch64_[a-z0-9_]+|__gnu_[a-zA-Z0-9_
                      r"|__[a-z]+[sdt][if][0-9]")
 NOT_HELPERS = re.compile(r"__aeabi_(mem|errno_addr|atexit|localeconv|MB_CUR_MAX|assert)")
 
+
 def version(text):
     return tuple(int(part) for part in text.split("."))
 
+
 def text_of(numbers):
     return ".".join(str(n) for n in numbers)
+
 
 class Program:
     """What the checks ask of one binary, read once."""
@@ -112,6 +115,7 @@ class Program:
     def glibc_versions(self):
         return sorted({v for _, v in self.needs.values() if v.startswith("GLIBC_")})
 
+
 def oldest_libc(program, floor, faults):
     asked = program.glibc_versions()
     if "GLIBC_PRIVATE" in asked:
@@ -126,6 +130,7 @@ def oldest_libc(program, floor, faults):
                       f"older than {oldest}, and must run from {floor} on")
     return oldest
 
+
 def fit_to_copy(program, needed, interpreter, faults):
     expected = set(needed.split(","))
     loader = interpreter.rsplit("/", 1)[-1] if interpreter else None
@@ -139,6 +144,7 @@ def fit_to_copy(program, needed, interpreter, faults):
         faults.append("is not linked for immediate binding (-z now)")
     if interpreter and program.interpreter != interpreter:
         faults.append(f"names the interpreter [{program.interpreter}]; expected {interpreter}")
+
 
 def defines(layouts, era, file, symbol, need, loader):
     """Whether FILE of a C library of ERA defines SYMBOL in version NEED."""
@@ -156,6 +162,7 @@ def defines(layouts, era, file, symbol, need, loader):
     if need and need.startswith("GLIBC_") and need != "GLIBC_PRIVATE":
         return file == "libc.so.6" and version(need[len("GLIBC_"):]) <= era
     return not need and symbol.startswith("plc_") and file == "libplc.so"
+
 
 def loader_view(program, floor, faults):
     """Looks every import up as the loader of each layout from FLOOR on does."""
@@ -200,6 +207,7 @@ def loader_view(program, floor, faults):
             lines.append(f"  {libraries}: {', '.join(found_where)}")
     return lines
 
+
 def old_loaders(program, floor, faults):
     if version(floor) < (2, 5) and not program.has_hash:
         faults.append("has no SysV hash table (DT_HASH): loaders before 2.5 cannot read it")
@@ -208,6 +216,7 @@ def old_loaders(program, floor, faults):
     if helpers:
         faults.append(f"takes compiler runtime helpers from the libraries it loads: [{';'.join(helpers)}]")
     return loader_view(program, floor, faults)
+
 
 def assembly_of(listing, state, faults):
     """The disassembly as the assembler reads it, each line in its state (ARM encodings are 8 hex
@@ -241,6 +250,7 @@ def assembly_of(listing, state, faults):
         lines.append(text)
         where.append((address, text))
     return lines, where
+
 
 def instructions(program, path, tools, floor, state, attributes, faults):
     """Holds every instruction and the build attributes to the floor; returns how many were checked."""
@@ -277,6 +287,7 @@ def instructions(program, path, tools, floor, state, attributes, faults):
             faults.append(f'attributes lack "{wanted}": {have}')
     return len(checked)
 
+
 def summary(program, oldest):
     if program.machine == "EM_AARCH64":
         target = "ARMv8-A, AArch64 (LP64)"
@@ -284,6 +295,7 @@ def summary(program, oldest):
         target = f"CPU {program.cpu}, " + ("hard-float EABI" if program.flags & 0x400 else "soft-float EABI")
     return (f"{target}; interpreter {program.interpreter}; NEEDED {' '.join(program.needed)}; "
             f"C library {oldest or '?'} or newer")
+
 
 def check_instructions(paths, tools, floor, state, attributes):
     failed = 0
@@ -298,6 +310,7 @@ def check_instructions(paths, tools, floor, state, attributes):
         else:
             print(f"{name}: all {checked} instructions exist on {floor} ({state} state); attributes [{attributes}]")
     return failed
+
 
 def main():
     # The floor's options start with "-": read by place, not by argparse.
@@ -331,6 +344,7 @@ def main():
     else:
         print("\n".join([f"{args.binary}: " + "; ".join(checked)] + view))
     return 0
+
 
 if __name__ == "__main__":
     try:

@@ -25,16 +25,19 @@ LIMIT = b"number of iterations can't exceed 10000\n"
 REPORT = re.compile(rb"total execution time is: (\d+)s\nnumber of delays:\n<20ms: (\d+)\n20\.\.30ms: (\d+)\n"
                     rb"30\.\.40ms: (\d+)\n>40ms: (\d+)\nmaximum delay: (\d+)ms\n\Z")
 
+
 def report(total, counts, max_ms):
     """The whole report of a completed run."""
     return ("total execution time is: %ds\nnumber of delays:\n<20ms: %d\n20..30ms: %d\n30..40ms: %d\n"
             ">40ms: %d\nmaximum delay: %dms\n" % (total, *counts, max_ms)).encode()
+
 
 def classes(count, us):
     """The four class counts of COUNT delays of US microseconds each."""
     bounds = [20000, 30000, 40000]
     place = next((i for i, bound in enumerate(bounds) if us <= bound), 3)
     return [count if i == place else 0 for i in range(4)]
+
 
 def writes(iterations, first, cycle, refusals=0, safe=25):
     """The trace of a sweep: the safe value, then each write refused REFUSALS times, then accepted."""
@@ -44,6 +47,7 @@ def writes(iterations, first, cycle, refusals=0, safe=25):
         lines += [call + "-1\n"] * refusals + [call + "0\n"]
     return "".join(lines)
 
+
 def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
         quiet=True):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
@@ -52,6 +56,7 @@ def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=
     standard error."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
                 pauses=pauses, check=check, output=output, quiet=quiet)
+
 
 def figures(check):
     """A check of a real-time report's figures: CHECK(total, counts, max_ms)."""
@@ -63,10 +68,12 @@ def figures(check):
         return check(numbers[0], numbers[1:5], numbers[5])
     return read
 
+
 def memory_locked(result):
     locked = re.search(rb"^VmLck:\s*(\d+) kB$", result["locked"], re.M)
     if not locked or int(locked.group(1)) < 240:
         return "locked before the first reading: %r, expected 240 kB or more" % result["locked"]
+
 
 def loads_no_local_library(result):
     if os.path.exists(result["trace_file"]):
@@ -150,8 +157,10 @@ CASES = {
                                               ("PLCSIM_WRITE_US", "-1"), ("PLCSIM_OUTPUTS", "25"))],
 }
 
+
 def read(path, mode="r"):
     return open(path, mode).read() if os.path.exists(path) else None
+
 
 def execute(want, build, program, runner, work):
     """Runs the program as its row WANT says, in a folder of its own in WORK."""
@@ -177,6 +186,7 @@ def execute(want, build, program, runner, work):
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 elapsed=time.monotonic() - started, trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
+
 
 def faults_of(want, result):
     """What the run did other than its row WANT expects."""
@@ -209,6 +219,7 @@ def faults_of(want, result):
                                                                                         count, us))
     return faults + list(filter(None, [want["check"] and want["check"](result)]))
 
+
 def outcome(case, build, program, runner, work):
     """PASS or FAIL, and why, of every run of CASE."""
     for number, want in enumerate(CASES[case], 1):
@@ -217,6 +228,7 @@ def outcome(case, build, program, runner, work):
             return "FAIL [%s, run %d: %s]:\n  %s" % (case, number, " ".join(want["args"]) or "no arguments",
                                                    "\n  ".join(faults))
     return "PASS [%s]" % case
+
 
 def main(argv):
     if argv[1:] == ["--list"]:
@@ -238,6 +250,7 @@ def main(argv):
         outcomes = list(pool.map(lambda case: outcome(case, build, program, runner, work), cases))
     print("\n".join(outcomes))
     return 1 if any(line.startswith("FAIL") for line in outcomes) else 0
+
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))
