@@ -27,10 +27,12 @@ choice() {
     busybox=$(command -v busybox || true)
     [ -n "$busybox" ] && ! ldd "$busybox" >/dev/null 2>&1 ||
         skip "no static busybox (apt-get install busybox-static)"
+    local -A multiarch
     for abi in armhf armel; do
         abi_facts "$abi" && [ -f "/usr/$triplet/lib/libc.so.6" ] ||
             skip "no ARM C libraries to take headers from (tools/setup test installs them)"
         head -c 64 "/usr/$triplet/lib/libc.so.6" >"$work/$abi.header"
+        multiarch[$abi]=lib/$triplet
     done
     # flags 0x04000002: EABI 4, neither float flag (soft float, as before them); 0x00000002: the old ABI
     { head -c 36 "$work/armel.header"; printf '\002\000\000\004'; tail -c +41 "$work/armel.header"; } >"$work/eabi4.header"
@@ -40,9 +42,9 @@ choice() {
     local cases=(
         "arm64|lib/ld-linux-aarch64.so.1|arm64|"
         "armhf|lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
-        "armhf_multiarch|lib/arm-linux-gnueabihf/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
+        "armhf_multiarch|${multiarch[armhf]}/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
         "armhf_old_loader|lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
-        "armel|lib/arm-linux-gnueabi/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "armel|${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
         "no_float_flags|lib/libc.so.6=eabi4 lib/ld-linux.so.3|armel|"
         "old_abi|lib/libc.so.6=oabi lib/ld-linux.so.3|-|32-bit ARM, old ABI"
         "hard_float_no_loader|lib/libc.so.6=armhf|-|neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
