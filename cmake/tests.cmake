@@ -83,7 +83,7 @@ if(PLC_PYTHON)
   string(REPLACE "\n" ";" e2e_cases "${e2e_cases}")
 endif()
 if(PLC_DO_TEST_SANITIZE)
-  # Locking all memory would pin the sanitizers' shadow memory: not done there.
+  # A sanitizer build does not lock its memory (PLC_DO_TEST_NO_MLOCK, CMakeLists.txt).
   list(REMOVE_ITEM e2e_cases memory_locked)
 endif()
 if(NOT PLC_PYTHON)
