@@ -81,6 +81,7 @@ def loads_no_local_library(result):
     if result["status"] == 127 and b"libplc.so" not in result["stderr"]:
         return "the loader did not name the missing libplc.so"
 
+
 WITH_REFUSAL = {"PLCSIM_REFUSE": "1", "PLCSIM_WRITE_US": "250"}
 
 CASES = {
