@@ -2,17 +2,31 @@
 # plc_do_test of the bundle for every controller: execs the binary that fits
 # the system, with the arguments as given; how it chooses: docs/building.md.
 # POSIX sh: busybox ash and dash.
-here=${0%/*}
-[ "$here" = "$0" ] && here=.
+
+# The bundle's folder: $0 followed through every symbolic link, since
+# operators start it through links on PATH. `ls -l` shows a link's target
+# (POSIX: "name -> target"), where busybox or the system may lack readlink.
+self=$0 hops=0
+while [ -h "$self" ] && [ "$hops" -lt 40 ]; do
+    link=$(ls -ld -- "$self") || break
+    target=${link#*" $self -> "}
+    case $target in
+    /*) self=$target ;;
+    *) case $self in */*) self=${self%/*}/$target ;; *) self=$target ;; esac ;;
+    esac
+    hops=$((hops + 1))
+done
+case $self in */*) here=${self%/*} ;; *) here=. ;; esac
 
 system_files="/bin/sh /lib/libc.so.6 /lib/arm-linux-gnueabihf/libc.so.6 /lib/arm-linux-gnueabi/libc.so.6"
 
 # read_header FILE: sets elf_class (1: 32-bit), elf_data (1: little endian),
-# elf_machine, elf_float (e_flags' second byte: 4 hard) and elf_eabi (0: old ABI).
+# elf_machine, elf_float (e_flags' second byte: 4 hard, 2 soft, 0 not marked)
+# and elf_eabi (0: old ABI). Status 1: unreadable; 2: not an ELF file.
 read_header() {
-    [ -r "$1" ] || return 1
-    set -- $(od -An -tu1 -N40 "$1" 2>/dev/null)
-    [ $# -eq 40 ] && [ "$1 $2 $3 $4" = "127 69 76 70" ] || return 1
+    bytes=$(od -An -tu1 -N40 "$1" 2>/dev/null) || return 1
+    set -- $bytes
+    [ $# -eq 40 ] && [ "$1 $2 $3 $4" = "127 69 76 70" ] || return 2
     elf_class=$5 elf_data=$6
     elf_machine=$((${19} + 256 * ${20}))
     elf_float=${38} elf_eabi=${40}
@@ -25,8 +39,10 @@ described() {
             echo "32-bit ARM, old ABI (not EABI)"
         elif [ $((elf_float & 4)) -ne 0 ]; then
             echo "32-bit ARM, EABI $elf_eabi, hard float"
-        else
+        elif [ $((elf_float & 2)) -ne 0 ]; then
             echo "32-bit ARM, EABI $elf_eabi, soft float"
+        else
+            echo "32-bit ARM, EABI $elf_eabi, float ABI not marked"
         fi
         ;;
     2.183) echo "AArch64" ;;
@@ -44,27 +60,76 @@ no_fit() {
     exit 127
 }
 
-if [ -e /lib/ld-linux-aarch64.so.1 ]; then
-    exec "$here/arm64/plc_do_test" "$@"
-fi
+# through_loader LOADER ABI ARGS...: the ABI's binary started by its loader,
+# which needs only to read it: so a copy that lost its run bits runs too.
+through_loader() {
+    loader=$1 binary=$here/$2/plc_do_test
+    shift 2
+    if [ ! -e "$binary" ]; then
+        echo "plc_do_test: $binary is missing: copy the whole folder of the bundle." >&2
+        exit 127
+    fi
+    [ -r "$binary" ] && [ -x "$loader" ] && exec "$loader" "$binary" "$@"
+    echo "plc_do_test: $binary cannot be started: it is not executable (copying may have lost its" \
+         "run bits) and $loader cannot start it. Make the binaries executable: chmod +x \"$here\"/*/plc_do_test" >&2
+    exit 126
+}
+
+# start LOADER ABI ARGS...: the ABI's binary itself where it may run, else through LOADER.
+start() {
+    binary=$here/$2/plc_do_test
+    if [ -x "$binary" ] && [ -f "$binary" ]; then
+        shift 2
+        exec "$binary" "$@"
+    fi
+    through_loader "$@"
+}
+
+[ -e /lib/ld-linux-aarch64.so.1 ] && start /lib/ld-linux-aarch64.so.1 arm64 "$@"
 
 found="no /lib/ld-linux-aarch64.so.1"
 command -v od >/dev/null 2>&1 || { found="$found; no od to read the system's ELF files with"; no_fit; }
+# The float ABI as the first 32-bit ARM EABI file that marks it says; files of
+# systems built before the marks were written carry neither.
+float= unmarked=
 for file in $system_files; do
-    if read_header "$file"; then
-        found="$found; $file: $(described)"
-        [ "$elf_class.$elf_machine.$elf_data" = 1.40.1 ] && [ "$elf_eabi" -ne 0 ] || continue
-        if [ $((elf_float & 4)) -ne 0 ]; then
-            [ -e /lib/ld-linux-armhf.so.3 ] && exec "$here/armhf/plc_do_test" "$@"
-            [ -e /lib/ld-linux.so.3 ] && exec /lib/ld-linux.so.3 "$here/armhf/plc_do_test" "$@"
-            found="$found, but neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
-        else
-            [ -e /lib/ld-linux.so.3 ] && exec "$here/armel/plc_do_test" "$@"
-            found="$found, but no /lib/ld-linux.so.3"
-        fi
-        no_fit
-    elif [ -e "$file" ]; then
-        found="$found; $file: not an ELF file"
+    [ -e "$file" ] || continue
+    read_header "$file"
+    case $? in
+    1) found="$found; $file: unreadable"; continue ;;
+    2) found="$found; $file: not an ELF file"; continue ;;
+    esac
+    found="$found; $file: $(described)"
+    [ "$elf_class.$elf_machine.$elf_data" = 1.40.1 ] && [ "$elf_eabi" -ne 0 ] || continue
+    if [ $((elf_float & 4)) -ne 0 ]; then
+        float=hard
+    elif [ $((elf_float & 2)) -ne 0 ]; then
+        float=soft
+    else
+        unmarked=yes
+        continue
     fi
+    break
 done
+
+case $float in
+hard)
+    [ -e /lib/ld-linux-armhf.so.3 ] && start /lib/ld-linux-armhf.so.3 armhf "$@"
+    # Hard-float systems before glibc 2.16 named their loader so.
+    [ -e /lib/ld-linux.so.3 ] && through_loader /lib/ld-linux.so.3 armhf "$@"
+    found="$found, but neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
+    ;;
+soft)
+    [ -e /lib/ld-linux.so.3 ] && start /lib/ld-linux.so.3 armel "$@"
+    found="$found, but no /lib/ld-linux.so.3"
+    ;;
+*)
+    if [ -n "$unmarked" ]; then
+        # No file says it: the loader the system has does.
+        [ -e /lib/ld-linux-armhf.so.3 ] && start /lib/ld-linux-armhf.so.3 armhf "$@"
+        [ -e /lib/ld-linux.so.3 ] && start /lib/ld-linux.so.3 armel "$@"
+        found="$found; no file marks the float ABI, and neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3 is there"
+    fi
+    ;;
+esac
 no_fit

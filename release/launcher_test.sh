@@ -34,28 +34,50 @@ choice() {
         head -c 64 "/usr/$triplet/lib/libc.so.6" >"$work/$abi.header"
         multiarch[$abi]=lib/$triplet
     done
-    # flags 0x04000002: EABI 4, neither float flag (soft float, as before them); 0x00000002: the old ABI
-    { head -c 36 "$work/armel.header"; printf '\002\000\000\004'; tail -c +41 "$work/armel.header"; } >"$work/eabi4.header"
-    { head -c 36 "$work/armel.header"; printf '\002\000\000\000'; tail -c +41 "$work/armel.header"; } >"$work/oabi.header"
+    # Flags 0x05000002: EABI 5 and neither float flag, as binutils wrote them
+    # before it marked the float ABI (Ubuntu 12.04 armhf); 0x04000002: EABI 4;
+    # 0x00000002: the old ABI.
+    local flags
+    for flags in unmarked:005 eabi4:004 oabi:000; do
+        { head -c 36 "$work/armel.header"; printf "\\002\\000\\000\\${flags#*:}"; tail -c +41 "$work/armel.header"; } \
+            >"$work/${flags%:*}.header"
+    done
 
-    # name | files FILE[=HEADER] of the controller | what runs ("-": nothing fits) | what the message names
+    # name | where the bundle lies | files of the controller | what runs | what the message names
+    # Files: FILE=HEADER[:MODE], FILE=loader (a loader that says so and runs
+    # what it is given), FILE=data (not executable), LINK@TARGET (started
+    # through the first; BUNDLE: where the bundle lies), -x (the binaries lost their run bits), user (run as
+    # nobody). What runs: the names the binaries print (status 42), or the
+    # launcher's status, nothing run and the message naming the last column.
     local cases=(
-        "arm64|lib/ld-linux-aarch64.so.1|arm64|"
-        "armhf|lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
-        "armhf_multiarch|${multiarch[armhf]}/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
-        "armhf_old_loader|lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
-        "armel|${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
-        "no_float_flags|lib/libc.so.6=eabi4 lib/ld-linux.so.3|armel|"
-        "old_abi|lib/libc.so.6=oabi lib/ld-linux.so.3|-|32-bit ARM, old ABI"
-        "hard_float_no_loader|lib/libc.so.6=armhf|-|neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
-        "soft_float_no_loader|lib/libc.so.6=armel|-|soft float, but no /lib/ld-linux.so.3"
-        "other_machine||-|/bin/sh: x86-64"
+        "arm64||lib/ld-linux-aarch64.so.1|arm64|"
+        "armhf||lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
+        "armhf_multiarch||${multiarch[armhf]}/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
+        "armhf_old_loader||lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
+        "armel||${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "unmarked_armhf_loader||lib/libc.so.6=unmarked lib/ld-linux-armhf.so.3|armhf|"
+        "unmarked_armel_loader||lib/libc.so.6=unmarked lib/ld-linux.so.3|armel|"
+        "eabi4_armel_loader||lib/libc.so.6=eabi4 lib/ld-linux.so.3|armel|"
+        "unmarked_shell_armhf_libc||bin/sh=unmarked ${multiarch[armhf]}/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
+        "absolute_link||usr/local/bin/plc_do_test@/bundle/plc_do_test lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
+        "relative_link_chain||usr/local/bin/plc_do_test@../lib/pdt usr/local/lib/pdt@../../../bundle/plc_do_test lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
+        "space_in_folder|/opt/plc do test|usr/bin/plc_do_test@BUNDLE/plc_do_test lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "no_run_bits_arm64||-x lib/ld-linux-aarch64.so.1=loader|loader arm64|"
+        "no_run_bits_armhf||-x usr/bin/pdt@/bundle/plc_do_test lib/libc.so.6=armhf lib/ld-linux-armhf.so.3=loader|loader armhf|"
+        "no_run_bits_no_loader||-x lib/libc.so.6=armel lib/ld-linux.so.3=data|126|chmod +x \"/bundle\"/*/plc_do_test"
+        "old_abi||lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
+        "hard_float_no_loader||lib/libc.so.6=armhf|127|neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
+        "soft_float_no_loader||lib/libc.so.6=armel|127|soft float, but no /lib/ld-linux.so.3"
+        "unmarked_no_loader||lib/libc.so.6=unmarked|127|EABI 5, float ABI not marked; no file marks the float ABI"
+        "unreadable||user lib/libc.so.6=armhf:000|127|/lib/libc.so.6: unreadable"
+        "other_machine|||127|/bin/sh: x86-64"
     )
-    local entry name files expected named root shell list status
+    local entry name bundle files expected named root shell list status file link target started user
     for entry in "${cases[@]}"; do
-        IFS='|' read -r name files expected named <<<"$entry"
+        IFS='|' read -r name bundle files expected named <<<"$entry"
+        bundle=${bundle:-/bundle}
         root=$work/$name
-        mkdir -p "$root/bin" "$root/lib" "$root/bundle" "$root/dev"
+        mkdir -p "$root/bin" "$root/lib" "$root$bundle" "$root/dev"
         mknod -m 666 "$root/dev/null" c 1 3
         cp "$busybox" "$root/bin/busybox"
         chroot "$root" /bin/busybox --install -s /bin
@@ -64,31 +86,52 @@ choice() {
             mkdir -p "$root$(dirname "$file")"
             cp -L "$file" "$root$file"
         done
-        cp "$launcher" "$root/bundle/plc_do_test"
+        cp "$launcher" "$root$bundle/plc_do_test"
         for abi in arm64 armhf armel; do
-            mkdir "$root/bundle/$abi"
-            printf '#!/bin/sh\necho %s\nfor a do echo "<$a>"; done\nexit 42\n' "$abi" >"$root/bundle/$abi/plc_do_test"
-            chmod 755 "$root/bundle/$abi/plc_do_test"
+            mkdir "$root$bundle/$abi"
+            printf '#!/bin/busybox sh\necho %s\nfor a do echo "<$a>"; done\nexit 42\n' "$abi" >"$root$bundle/$abi/plc_do_test"
+            chmod 755 "$root$bundle/$abi/plc_do_test"
         done
+        started=$bundle/plc_do_test shell=/bin/busybox user=
         for file in $files; do
-            mkdir -p "$(dirname "$root/${file%%=*}")"
             case "$file" in
-            *=loader) printf '#!/bin/sh\necho loader\n[ "$1" = /bundle/armhf/plc_do_test ] || exit 9\nexec "$@"\n' ;;
-            *=*) cat "$work/${file#*=}.header" ;;
-            esac >"$root/${file%%=*}"
-            chmod 755 "$root/${file%%=*}"
+            -x) chmod 644 "$root$bundle"/*/plc_do_test; continue ;;
+            user) user=--userspec=65534:65534; continue ;;
+            *@*)
+                link=${file%%@*}
+                mkdir -p "$(dirname "$root/$link")"
+                target=${file#*@}
+                ln -s "${target/BUNDLE/$bundle}" "$root/$link"
+                [ "$started" != "$bundle/plc_do_test" ] || started=/$link
+                continue ;;
+            bin/sh=*) shell="/bin/busybox sh" ;;  # /bin/sh no longer runs: start it by busybox
+            esac
+            link=${file%%=*}
+            mkdir -p "$(dirname "$root/$link")"
+            rm -f "$root/$link"
+            case "$file" in
+            *=loader) printf '#!/bin/busybox sh\necho loader\nexec /bin/busybox sh "$@"\n' ;;
+            *=data) ;;
+            *=*) cat "$work/$(echo "${file#*=}" | cut -d: -f1).header" ;;
+            esac >"$root/$link"
+            case "$file" in
+            *=data) chmod 644 "$root/$link" ;;
+            *=*:*) chmod "${file##*:}" "$root/$link" ;;
+            *) chmod 755 "$root/$link" ;;
+            esac
         done
         # Started as the controller starts it (its #! line: busybox), and by dash.
-        for shell in "" /bin/dash; do
+        for shell in "$shell" /bin/dash; do
+            [ "$shell" = /bin/busybox ] && shell=
             for list in "${arg_lists[@]}"; do
                 eval "set -- $list"
                 status=0
-                chroot "$root" ${shell:+"$shell"} /bundle/plc_do_test "$@" >"$work/out" 2>"$work/err" || status=$?
+                chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
                 local what="$name under ${shell:-busybox} with $# arguments"
-                if [ "$expected" = - ]; then
-                    [ "$status" -eq 127 ] || fail "$what: status $status, expected 127"
+                if [ "${expected//[0-9]/}" = "" ]; then
+                    [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
                     [ ! -s "$work/out" ] || fail "$what: a binary ran: $(cat "$work/out")"
-                    grep -qF 'no binary of this bundle fits this system' "$work/err" ||
+                    [ "$expected" -ne 127 ] || grep -qF 'no binary of this bundle fits this system' "$work/err" ||
                         fail "$what: no message: $(cat "$work/err")"
                     grep -qF -- "$named" "$work/err" || fail "$what: the message does not say [$named]: $(cat "$work/err")"
                 else
