@@ -1,9 +1,9 @@
 #include "build_identity.h"
 #include "run/run.h"
 
-// Which release and target a copied binary is, for `strings`; never printed.
-// The leading NUL parts it from whatever bytes precede it, so that `strings`
-// shows it on a line of its own.
-__attribute__((used)) static const char build_identity[] = "\0" PLC_DO_TEST_IDENTITY;
+// Which release and target a copied binary is; never printed. A newline on
+// either side makes it a line of its own for `grep -a` (GNU's and busybox's,
+// on systems without `strings`) and for `strings` alike.
+__attribute__((used)) static const char build_identity[] = "\n" PLC_DO_TEST_IDENTITY "\n";
 
 int main(int argc, char** argv) { return run_plc_do_test(argc, argv); }

@@ -18,7 +18,7 @@ build() {
     cmake --build "$work/build" --target plc_do_test >"$work/build.log" 2>&1 ||
         { tail -n 20 "$work/build.log"; fail "the build failed"; }
 }
-identity() { strings -a "$work/build/plc_do_test" | grep -a '^plc_do_test '; }
+identity() { grep -a '^plc_do_test ' "$work/build/plc_do_test"; }
 expect() {
     local wanted="commit $(git rev-parse --short=12 HEAD)$1"
     [[ "$(identity)" == *" $wanted" ]] || fail "$2: the program says [$(identity)], expected [... $wanted]"

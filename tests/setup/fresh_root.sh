@@ -12,13 +12,13 @@ standin_example='PLCSIM_OUTPUTS=25-30 PLCSIM_TRACE=trace.txt LD_LIBRARY_PATH=bui
 release_command='tools/release --check'
 checksum_command='sha256sum -c SHA256SUMS'
 install_command='cmake --install build-armhf --prefix DIR'
-strings_command="strings plc_do_test | grep '^plc_do_test '"
+identity_command="grep -a '^plc_do_test ' plc_do_test"
 bench_command='bench/run'
 
 fail() { echo "FAIL [fresh root]: $*" >&2; exit 1; }
 
 for command in "$run_command" "$test_command" "$standin_example" "$release_command" \
-               "$checksum_command" "$install_command" "$strings_command" "$bench_command"; do
+               "$checksum_command" "$install_command" "$identity_command" "$bench_command"; do
     grep -qF -- "$command" README.md docs/*.md || fail "README and docs/ no longer show: $command"
 done
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot)"
@@ -107,8 +107,8 @@ in_root root -- "$release_command && cd dist && $checksum_command"
 [ "$status" -eq 0 ] || fail "the release ended with $status"
 
 scratch=/tmp/installed
-in_root root -- "${install_command/DIR/$scratch} >/dev/null && cd $scratch/bin && $strings_command"
-[ "$status" -eq 0 ] || fail "cmake --install or strings ended with $status"
+in_root root -- "${install_command/DIR/$scratch} >/dev/null && cd $scratch/bin && $identity_command"
+[ "$status" -eq 0 ] || fail "cmake --install or the identity command ended with $status"
 commit=$(git -C "$root$project" rev-parse --short=12 HEAD)
 grep -qx "plc_do_test [0-9.]* armhf commit $commit" "$base/out" ||
     fail "the installed binary does not name commit $commit: $(tail -n 1 "$base/out")"
