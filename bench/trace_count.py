@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""Counts a qemu trace (-singlestep -d nochain,exec: one line per instruction
+executed) of BINARY, read on standard input; what it counts and why:
+docs/benchmark.md.
+
+  trace_count.py BINARY FUNCTION CALLER
+      every instruction from FUNCTION's first until CALLER runs again
+  trace_count.py BINARY FUNCTION CALLER --windows ABI ITERATIONS
+      and then, on a line of its own, the program's own instructions in each
+      measured window of the sweep FUNCTION, checked against ABI's least
+      (status 1 above it)
+"""
+import re
+import sys
+
+from elftools.elf.elffile import ELFFile
+
+# The least a window holds: the instructions between the return of the
+# reading before a write and the call of the reading after its pause, as the
+# compiler lays them out at -O2, the calls' own instructions included.
+WINDOW_LEAST = {
+    # mov r1, #value; mov r0, port; bl plc_write_port; cmp r0, #0; blt refused;
+    # ldr r0, delay; bl usleep; mov r3, #2; strb r3, mark; add/mov r1, &after;
+    # mov r0, #CLOCK_MONOTONIC; bl clock_gettime
+    "armhf": 12,
+    "armel": 12,
+    # mov w0, port; mov w1, #value; bl plc_write_port; tbnz w0, #31, refused;
+    # ldr w0, delay; bl usleep; ldr x1, &after; strb wN (holding 2), mark;
+    # mov w0, #CLOCK_MONOTONIC; bl clock_gettime
+    "arm64": 10,
+    # mov esi, value; mov edi, port; call plc_write_port; test eax, eax;
+    # js refused; mov edi, delay; call usleep; mov byte mark, 2;
+    # mov rsi, &after; mov edi, CLOCK_MONOTONIC; call clock_gettime
+    "host": 11,
+}
+
+TRACE = re.compile(r"^Trace \d+: \S+ \[[0-9a-f]+/([0-9a-f]+)/")
+
+
+def die(message):
+    print(f"trace_count: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def symbol_range(elf, name):
+    for symbol in elf.get_section_by_name(".symtab").iter_symbols():
+        if symbol.name == name:
+            start = symbol["st_value"] & ~1  # a Thumb function's address has bit 0 set
+            return start, start + symbol["st_size"]
+    die(f"no symbol {name}")
+
+
+def own_ranges(elf):
+    """The program's own code: its executable sections but the PLT's."""
+    return [(s["sh_addr"], s["sh_addr"] + s["sh_size"]) for s in elf.iter_sections()
+            if s["sh_flags"] & 4 and not s.name.startswith(".plt")]
+
+
+def main(args):
+    if len(args) not in (3, 6) or (len(args) == 6 and args[3] != "--windows"):
+        die("usage: trace_count.py BINARY FUNCTION CALLER [--windows ABI ITERATIONS]")
+    with open(args[0], "rb") as file:
+        elf = ELFFile(file)
+        function = symbol_range(elf, args[1])
+        caller = symbol_range(elf, args[2])
+        ranges = own_ranges(elf)
+
+    base = None  # where the program is loaded: the trace names FUNCTION's first instruction
+    # The clock's PLT entry: where the sweep's first call goes, since it reads
+    # the clock before anything else (a wrong guess fails the count below).
+    reading = None
+    total, readings, window, found = 0, 0, None, []
+    for line in sys.stdin:
+        match = TRACE.match(line)
+        if not match:
+            continue
+        pc = int(match.group(1), 16)
+        if base is None:
+            if line.split()[-1] != args[1]:
+                continue
+            base = pc - function[0]
+        address = pc - base
+        if caller[0] <= address < caller[1]:
+            break
+        total += 1
+        own = any(start <= address < end for start, end in ranges)
+        if reading is None and not own and len(args) == 6:
+            reading = address
+        if address == reading:
+            # The sweep's first reading opens it; after it, readings alternate
+            # before a write (opening a window) and after its pause (closing it).
+            readings += 1
+            if window is not None:
+                found.append(window)
+            window = [] if readings % 2 == 0 else None
+        elif window is not None and own:
+            window.append(address)
+    if base is None:
+        die(f"the trace never ran {args[1]}")
+    print(total)
+    if len(args) == 3:
+        return
+
+    abi, iterations = args[4], int(args[5])
+    if abi not in WINDOW_LEAST:
+        die(f"no least window known for {abi}: {', '.join(WINDOW_LEAST)}")
+    if readings != 2 * iterations + 2 or len(found) != iterations:
+        die(f"{args[1]} read the clock {readings} times in {iterations} iterations,"
+            f" expected {2 * iterations + 2}: a refused write, or another reading")
+    sizes = [len(w) for w in found]
+    heaviest = found[sizes.index(max(sizes))]
+    print(f"{abi}: {max(sizes)} own instructions in the heaviest of {iterations} windows,"
+          f" {sum(sizes) / iterations:.1f} on average (least {WINDOW_LEAST[abi]}); heaviest at"
+          f" {' '.join(f'{a:x}' for a in heaviest)}")
+    if max(sizes) > WINDOW_LEAST[abi]:
+        die(f"{abi}: a window holds {max(sizes)} of the program's own instructions, more than"
+            f" the {WINDOW_LEAST[abi]} it needs: something else runs between a write's readings")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
