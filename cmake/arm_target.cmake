@@ -116,6 +116,9 @@ endif()
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(plc_qemu ${plc_abi_emulator})
+  if(PLC_QEMU)
+    set(plc_qemu ${PLC_QEMU})
+  endif()
   find_program(PLC_QEMU_PROGRAM ${plc_qemu})
   if(NOT PLC_QEMU_PROGRAM)
     string(CONCAT plc_no_emulator "${plc_qemu} is not installed (tools/setup test, or apt-get install qemu-user), "

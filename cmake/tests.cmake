@@ -167,6 +167,7 @@ if(NOT PLC_DO_TEST_SANITIZE)
              ${plc_elf_check} $<TARGET_FILE:plc_do_test> $<TARGET_FILE:plc> ${plc_instruction_check})
     # The kinds of toolchain users have (tests/build/sdk_build.sh).
     if(PLC_DO_TEST_SDK_TESTS)
+      cmake_host_system_information(RESULT plc_cores QUERY NUMBER_OF_LOGICAL_CORES)
       if(PLC_ABI_NAME STREQUAL "armhf")
         set(sdk_kinds yocto yocto_time64 hardened_armhf clang maker_armhf)
       else()
@@ -175,7 +176,8 @@ if(NOT PLC_DO_TEST_SANITIZE)
       foreach(kind IN LISTS sdk_kinds)
         plc_test(sdk.${kind} "${plc_cannot_run}" bash ${PROJECT_SOURCE_DIR}/tests/build/sdk_build.sh ${kind}
                  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/sdk/${kind} "${PLC_OLD_LIBC_ROOTS}")
-        set_tests_properties(sdk.${kind} PROPERTIES TIMEOUT 1200 LABELS sdk)
+        # Each builds and tests with every core: ctest -j counts them all.
+        set_tests_properties(sdk.${kind} PROPERTIES TIMEOUT 1200 LABELS sdk PROCESSORS ${plc_cores})
       endforeach()
     endif()
   endif()

@@ -7,7 +7,7 @@
 #define LIBC_COMPAT_SYMBOL_VERSIONS_H
 
 // In librt.so.1 before 2.31, in libc.so.6 from 2.31 on: the program needs both,
-// librt.so.1 first (libc_compat.cmake says why).
+// librt.so.1 first (docs/compatibility.md says why).
 #if defined(__arm__)
 __asm__(".symver clock_gettime,clock_gettime@GLIBC_2.4");
 #endif

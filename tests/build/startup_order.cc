@@ -10,7 +10,8 @@
 //   a  atexit handler (registered last, so run first)
 //   d  global object's destructor
 //   f  .fini_array entry (run by the loader at exit), which ends the process
-//      with 0 when the letters so far are exactly "pcgimad", else with 1.
+//      with 0 when the letters, its own included, are exactly "pcgimadf",
+//      else with 1.
 // A step that never runs leaves main's 3, or a letter short.
 #include <stdlib.h>
 #include <string.h>

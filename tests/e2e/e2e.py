@@ -13,7 +13,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -178,14 +177,14 @@ def execute(want, build, program, runner, work):
         program = "./plc_do_test"
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
-    closing = {"preexec_fn": lambda: os.close(1)} if want["output"] == "closed" else {}
+    if want["output"] == "closed":
+        command = ["sh", "-c", 'exec "$@" >&-', "sh"] + command  # a shell closes it: no code runs in the fork
     with open("/dev/full", "wb") as full:
-        started = time.monotonic()
         done = subprocess.run(command + [program, *want["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
                               stdout={"full": full, "closed": None}.get(want["output"], subprocess.PIPE),
-                              stderr=subprocess.PIPE, **closing)
+                              stderr=subprocess.PIPE)
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
-                elapsed=time.monotonic() - started, trace=read(work + "/trace"), time=read(work + "/time"),
+                trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
 
 
@@ -205,8 +204,6 @@ def faults_of(want, result):
     if want["virtual"] and want["output"] not in ("full", "closed"):
         if result["time"] is None:
             return faults + ["no record of the virtual clock: it was not loaded"]
-        if result["elapsed"] >= 10:
-            faults.append("a run in virtual time took %.0f s" % result["elapsed"])
         events = result["time"].splitlines()
         other = sorted({e for e in events if e.split()[0] not in ("pause", "sleep") and e != "clock 1"})
         if other:
