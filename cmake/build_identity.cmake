@@ -22,10 +22,6 @@ else()
     string(APPEND commit +modified)
   endif()
 endif()
-set(text "#define PLC_DO_TEST_IDENTITY \"${PREFIX} commit ${commit}\"\n")
-if(EXISTS ${OUTPUT})
-  file(READ ${OUTPUT} current)
-endif()
-if(NOT current STREQUAL text)
-  file(WRITE ${OUTPUT} "${text}")
-endif()
+# file(CONFIGURE) writes OUTPUT only when its text changes.
+file(CONFIGURE OUTPUT ${OUTPUT}
+     CONTENT "#define PLC_DO_TEST_IDENTITY \"${PREFIX} commit ${commit}\"\n" @ONLY)
