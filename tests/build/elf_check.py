@@ -2,11 +2,12 @@
 """Checks of a built program, read once with pyelftools; a fault is one line and
 ends with status 1. What each proves and why: docs/compatibility.md.
 
-  elf_check.py BINARY [--needed LIB,LIB] [--interpreter PATH] [--floor VERSION]
-                      [--old-loaders] [--summary]
+  elf_check.py BINARY --floor VERSION [--needed LIB,LIB] [--interpreter PATH]
+                      [--old-loaders] [--instructions TOOL_PREFIX FLOOR STATE ATTRIBUTES]
   elf_check.py BINARY... --instructions TOOL_PREFIX FLOOR STATE ATTRIBUTES
+  elf_check.py BINARY --summary
 
-Always: the oldest C library BINARY runs on, not above --floor. --needed: fit
+With --floor: the oldest C library BINARY runs on, not above it. --needed: fit
 to copy. --old-loaders: DT_HASH, no runtime helper, every import found by the
 loader of each layout from --floor on. --instructions: every instruction
 assembled again by TOOL_PREFIX's as under FLOOR in STATE (arm, thumb, a64),
@@ -312,20 +313,8 @@ def check_instructions(paths, tools, floor, state, attributes):
     return failed
 
 
-def main():
-    # The floor's options start with "-": read by place, not by argparse.
-    if "--instructions" in sys.argv[2:]:
-        at = sys.argv.index("--instructions")
-        tools, floor, state, attributes = sys.argv[at + 1:at + 5]
-        return check_instructions(sys.argv[1:at] + sys.argv[at + 5:], tools, floor, state, attributes.strip("-"))
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("binary")
-    for option in ("--needed", "--interpreter", "--floor"):
-        parser.add_argument(option)
-    for option in ("--old-loaders", "--summary"):
-        parser.add_argument(option, action="store_true")
-    args = parser.parse_args()
-    program, faults, view = Program(args.binary), [], []
+def check_program(args):
+    program, faults, view = Program(args.binaries[0]), [], []
     oldest = oldest_libc(program, args.floor, faults)
     checked = [f"runs on a GNU C library of {oldest} or newer" if oldest else "asks for no GLIBC version"]
     if args.needed:
@@ -333,17 +322,49 @@ def main():
         checked.append(f"needs [{', '.join(program.needed)}], no search path, bound at load"
                        + (f", interpreter {args.interpreter}" if args.interpreter else ""))
     if args.old_loaders:
-        view = old_loaders(program, args.floor or "2.4", faults)
+        view = old_loaders(program, args.floor, faults)
         checked.append(f"SysV hash table where needed, found by the loader of every C library "
-                       f"from {args.floor or '2.4'} on:")
+                       f"from {args.floor} on:")
     if faults:
-        print(f"{args.binary}:\n  " + "\n  ".join(faults), file=sys.stderr)
+        print(f"{args.binaries[0]}:\n  " + "\n  ".join(faults), file=sys.stderr)
         return 1
-    if args.summary:
-        print(summary(program, oldest))
-    else:
-        print("\n".join([f"{args.binary}: " + "; ".join(checked)] + view))
+    print("\n".join([f"{args.binaries[0]}: " + "; ".join(checked)] + view))
     return 0
+
+
+def main():
+    # The floor's options start with "-": read by place, not by argparse.
+    argv, instruction_check = sys.argv[1:], None
+    if "--instructions" in argv:
+        at = argv.index("--instructions")
+        instruction_check = argv[at + 1:at + 5]
+        argv = argv[:at] + argv[at + 5:]
+        if len(instruction_check) < 4:
+            sys.exit("elf_check: --instructions takes TOOL_PREFIX FLOOR STATE ATTRIBUTES")
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("binaries", nargs="+", metavar="BINARY")
+    for option in ("--needed", "--interpreter", "--floor"):
+        parser.add_argument(option)
+    for option in ("--old-loaders", "--summary"):
+        parser.add_argument(option, action="store_true")
+    args = parser.parse_args(argv)
+    program_check = args.floor or args.needed or args.interpreter or args.old_loaders
+    if args.summary:
+        program = Program(args.binaries[0])
+        print(summary(program, oldest_libc(program, None, [])))
+        return 0
+    if program_check or not instruction_check:
+        if not args.floor:
+            parser.error("--floor VERSION is required: the oldest C library the binary must run on")
+        if len(args.binaries) != 1:
+            parser.error("the program's checks read one binary")
+        failed = check_program(args)
+    else:
+        failed = 0
+    if instruction_check:
+        tools, floor, state, attributes = instruction_check
+        failed |= check_instructions(args.binaries, tools, floor, state, attributes.strip("-"))
+    return failed
 
 
 if __name__ == "__main__":
