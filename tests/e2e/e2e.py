@@ -4,7 +4,7 @@ arguments, settings and expected status, output, trace and pauses
 (docs/building.md). Status 77: skipped.
 
   e2e.py CASE|all BUILD PROGRAM [RUNNER...]    (run as run_program.sh runs it)
-  e2e.py --list
+  e2e.py --list [kinds]
 """
 import concurrent.futures
 import os
@@ -54,7 +54,13 @@ def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=
     "closed" (standard output) or "elsewhere" (started from a copy in its own folder). QUIET: nothing on
     standard error."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
-                pauses=pauses, check=check, output=output, quiet=quiet)
+                pauses=pauses, check=check, output=output, quiet=quiet, kinds=False)
+
+
+def kinds(runs):
+    """Marks a case whose runs tell the kinds of toolchain apart: tests/build/sdk_build.sh runs
+    every case so marked (e2e.py --list kinds) with each kind's build."""
+    return [dict(want, kinds=True) for want in runs]
 
 
 def figures(check):
@@ -68,10 +74,44 @@ def figures(check):
     return read
 
 
+def zero_filled_data(program):
+    """The program's .bss (where its log lives): link-time address, size, and
+    whether it is placed where loaded (a PIE)."""
+    from elftools.elf.elffile import ELFFile
+    with open(program, "rb") as file:
+        elf = ELFFile(file)
+        bss = elf.get_section_by_name(".bss")
+        first_load = min(segment["p_vaddr"] for segment in elf.iter_segments() if segment["p_type"] == "PT_LOAD")
+        return bss["sh_addr"], bss["sh_size"], elf["e_type"] == "ET_DYN", first_load
+
+
+MAPPING = re.compile(rb"^([0-9a-f]+)-([0-9a-f]+) \S+ ([0-9a-f]+) \S+ \d+ *(.*)$")
+
+
 def memory_locked(result):
-    locked = re.search(rb"^VmLck:\s*(\d+) kB$", result["locked"], re.M)
-    if not locked or int(locked.group(1)) < 240:
-        return "locked before the first reading: %r, expected 240 kB or more" % result["locked"]
+    """Every page of the log (in the program's zero-filled data) is resident and locked before the
+    first reading: each mapping it spans counts all its pages as Locked."""
+    mappings, field = [], re.compile(rb"^(Size|Locked):\s*(\d+) kB$")
+    for line in result["locked"].splitlines():
+        mapping, value = MAPPING.match(line), field.match(line)
+        if mapping:
+            mappings.append(dict(start=int(mapping[1], 16), end=int(mapping[2], 16), offset=int(mapping[3], 16),
+                                 path=mapping[4].decode(errors="replace")))
+        elif value and mappings:
+            mappings[-1][value[1].decode()] = int(value[2])
+    address, size, placed, first_load = zero_filled_data(result["program"])
+    own = [m for m in mappings if os.path.realpath(m["path"]) == os.path.realpath(result["program"])]
+    if not own:
+        return "no mapping of the program in its smaps: %r" % result["locked"][:300]
+    if placed:
+        address += min(m["start"] - m["offset"] for m in own) - first_load
+    spanned = [m for m in mappings if m["start"] < address + size and m["end"] > address]
+    covered = sum(min(m["end"], address + size) - max(m["start"], address) for m in spanned)
+    unlocked = ["%x-%x: %s of %s kB locked" % (m["start"], m["end"], m.get("Locked"), m.get("Size"))
+                for m in spanned if m.get("Locked") != m.get("Size")]
+    if covered != size or unlocked:
+        return "the log (%d bytes at %x) not all locked before the first reading: %s" % (
+            size, address, "; ".join(unlocked) or "%d of its bytes mapped" % covered)
 
 
 def loads_no_local_library(result):
@@ -84,7 +124,7 @@ def loads_no_local_library(result):
 WITH_REFUSAL = {"PLCSIM_REFUSE": "1", "PLCSIM_WRITE_US": "250"}
 
 CASES = {
-    "usage": [run(a, status=255, stdout=USAGE, trace="") for a in ("", "1", "1 2", "1 2 3")],
+    "usage": kinds([run(a, status=255, stdout=USAGE, trace="") for a in ("", "1", "1 2", "1 2 3")]),
     "iteration_limit": [run(i + " 0 25 35 0", status=255, stdout=LIMIT, trace="")
                         for i in ("10001", "-1", "4294967296", "-4294967296", "0x2711")]
                        + [run("-1 0 25 35", status=255, stdout=LIMIT, trace="")],
@@ -92,8 +132,8 @@ CASES = {
     "no_iterations": [run(i + " 0 25 35 0", stdout=report(0, [0] * 4, 0), trace=writes(0, 25, 1), pauses=(0, 0))
                       for i in ("0", "abc")],
     # 25..34: the cycle is 25..33, 34 never written; four parameters or a sixth change nothing.
-    "sweep_order": [run("12 0 25 34" + extra, stdout=report(0, [12, 0, 0, 0], 0), trace=writes(12, 25, 9))
-                    for extra in (" 0", "", " 0 junk more")],
+    "sweep_order": kinds([run("12 0 25 34" + extra, stdout=report(0, [12, 0, 0, 0], 0), trace=writes(12, 25, 9))
+                    for extra in (" 0", "", " 0 junk more")]),
     # Numbers in any base, signed, wrapping at 32 bits; each write refused once, 250 us an attempt.
     "odd_numbers": [
         run("12 9750 25 34 0", env=WITH_REFUSAL, stdout=report(0, [12, 0, 0, 0], 20),
@@ -121,13 +161,13 @@ CASES = {
         lambda total, counts, max_ms: None if sum(counts) == 3 and counts[0] == 0 and max_ms >= 25
         else "25 ms writes reported as %s, %d ms" % (counts, max_ms)))],
     # Each delay is exactly the pause; a bound belongs to the lower class; the longest in whole ms.
-    "exact_delays": [run("3 %d 25 35 0" % us, stdout=report(0, classes(3, us), us // 1000), pauses=(3, us))
-                     for us in (0, 1, 999, 1001, 12345, 20000, 20001, 20999, 30000, 30001, 40000, 40001)],
+    "exact_delays": kinds([run("3 %d 25 35 0" % us, stdout=report(0, classes(3, us), us // 1000), pauses=(3, us))
+                     for us in (0, 1, 999, 1001, 12345, 20000, 20001, 20999, 30000, 30001, 40000, 40001)]),
     # Three attempts a write, each 500 us and a full pause, all inside the iteration's window.
-    "refusals_in_window": [run("4 7000 25 35 0", env={"PLCSIM_REFUSE": "2", "PLCSIM_WRITE_US": "500"},
+    "refusals_in_window": kinds([run("4 7000 25 35 0", env={"PLCSIM_REFUSE": "2", "PLCSIM_WRITE_US": "500"},
                                stdout=report(0, [0, 4, 0, 0], 22), trace=writes(4, 25, 11, 2), pauses=(12, 7000),
                                check=lambda r: None if r["time"].count("sleep 500\n") == 12
-                               else "expected 12 write times of 500 us")],
+                               else "expected 12 write times of 500 us")]),
     # The total counts second boundaries crossed: 20 us across one is 1 s, and so is 1.9 s.
     "whole_seconds": [run("2 10 25 35 0", env={"VTIME_START_US": "100999990"}, stdout=report(1, [2, 0, 0, 0], 0)),
                       run("1 1900000 25 35 0", env={"VTIME_START_US": "100050000"},
@@ -139,8 +179,8 @@ CASES = {
                                  stdout=b"output 31 refused every write for 10 s; run stopped after 6 of 30 "
                                         b"iterations\n" + report(10, [6, 0, 0, 0], 1),
                                  trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000))],
-    # Locked before the first reading (the safe value): at least the log and the program. Root only.
-    "memory_locked": [run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)],
+    # The log resident and locked before the first reading (the safe value). Root only.
+    "memory_locked": kinds([run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)]),
     # A lost report ends with 74 instead of 1 or 2; a refused command line stays 255.
     "lost_report": [run("3 1000 25 35 0", status=74, env=env, output=way)
                     for way in ("full", "closed") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
@@ -185,7 +225,7 @@ def execute(want, build, program, runner, work):
                               stderr=subprocess.PIPE)
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 trace=read(work + "/trace"), time=read(work + "/time"),
-                locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace")
+                locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace", program=program)
 
 
 def faults_of(want, result):
@@ -228,21 +268,34 @@ def outcome(case, build, program, runner, work):
     return "PASS [%s]" % case
 
 
+def cannot_run(case):
+    """Why CASE cannot run here, or None."""
+    if case != "memory_locked":
+        return None
+    if os.geteuid() != 0:
+        return "[memory_locked] not root, so the program may not lock its memory"
+    try:
+        import elftools  # noqa: F401 (the log is found through the program's sections)
+    except ImportError:
+        return "[memory_locked] no pyelftools to find the log in the program (apt-get install python3-pyelftools)"
+    return None
+
+
 def main(argv):
-    if argv[1:] == ["--list"]:
-        print("\n".join(CASES))
+    if argv[1:2] == ["--list"]:
+        only_kinds = argv[2:] == ["kinds"]
+        print("\n".join(name for name, runs in CASES.items() if runs[0]["kinds"] or not only_kinds))
         return 0
     name, build, program, runner = argv[1], os.path.abspath(argv[2]), os.path.abspath(argv[3]), argv[4:]
     if name not in CASES and name != "all":
         return "unknown case " + name
     cases = list(CASES) if name == "all" else [name]
-    if "memory_locked" in cases and os.geteuid() != 0:
-        reason = "[memory_locked] not root, so the program may not lock its memory"
+    for case in [case for case in cases if cannot_run(case)]:
         if name != "all":
             return subprocess.call(["bash", "-c", '. "$1" && skip "$2"', "--",
-                                    os.path.join(HERE, "..", "support", "skip.sh"), reason])
-        print("SKIPPED " + reason)
-        cases.remove("memory_locked")
+                                    os.path.join(HERE, "..", "support", "skip.sh"), cannot_run(case)])
+        print("SKIPPED " + cannot_run(case))
+        cases.remove(case)
     # All cases at once on every core, each its runs in turn.
     with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
         outcomes = list(pool.map(lambda case: outcome(case, build, program, runner, work), cases))
