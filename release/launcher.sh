@@ -1,7 +1,15 @@
 #!/bin/sh
 # plc_do_test of the bundle for every controller: execs the binary that fits
 # the system, with the arguments as given; how it chooses: docs/building.md.
-# POSIX sh: busybox ash and dash.
+# The single file for every controller is this text with the binaries after
+# it: it takes the one that fits out into a private folder, runs it, removes
+# the folder and ends with the binary's status. POSIX sh: busybox ash and dash.
+
+# The single file's binaries, ABI:BLOCK:BYTES each (BLOCK: where it starts,
+# in 512-byte blocks of this file), set when the file is made
+# (release/single_file.sh); empty in the folder bundle.
+embedded=
+folder=
 
 # The bundle's folder: $0 followed through every symbolic link, since
 # operators start it through links on PATH. `ls -l` shows a link's target
@@ -60,16 +68,66 @@ no_fit() {
     exit 127
 }
 
+# take_out ABI: the ABI's binary out of this file into a private folder
+# (TMPDIR, else /tmp), as $binary; the folder goes when the launcher ends.
+take_out() {
+    entry=
+    for each in $embedded; do
+        case $each in "$1":*) entry=${each#*:} ;; esac
+    done
+    first=${entry%%:*} bytes=${entry#*:}
+    whole=$((bytes / 512))
+    folder=$(mktemp -d "${TMPDIR:-/tmp}/plc_do_test.XXXXXX" 2>/dev/null) ||
+        { folder=${TMPDIR:-/tmp}/plc_do_test.$$ && mkdir -m 700 "$folder"; } ||
+        { echo "plc_do_test: no private folder for the $1 binary in ${TMPDIR:-/tmp}: set TMPDIR to a folder" \
+               "this user may write" >&2; exit 126; }
+    trap 'rm -rf "$folder"' EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    binary=$folder/plc_do_test
+    if [ -z "$entry" ] || ! { dd if="$self" bs=512 skip="$first" count="$whole" &&
+            dd if="$self" bs=1 skip=$(((first + whole) * 512)) count=$((bytes - whole * 512)); } \
+            >"$binary" 2>/dev/null || [ "$(wc -c <"$binary")" -ne "$bytes" ] || ! chmod 700 "$binary"; then
+        echo "plc_do_test: the $1 binary could not be taken out of $self into $folder" \
+             "(a full disk, or a damaged download: sha256sum -c SHA256SUMS)" >&2
+        exit 126
+    fi
+}
+
+# binary_of ABI: sets binary, the ABI's: beside the launcher, or taken out of
+# this file (once).
+binary_of() {
+    if [ -z "$embedded" ]; then
+        binary=$here/$1/plc_do_test
+    elif [ -z "$folder" ]; then
+        take_out "$1"
+    fi
+}
+
+# launch ABI LOADER PROGRAM ARGS...: PROGRAM (the binary, or LOADER that
+# starts it) in place of the launcher; the single file's waits for it, to
+# remove its folder, and ends with its status. PLC_DO_TEST_SAY_CHOICE set:
+# the choice on standard error first (the fleet's record of it).
+launch() {
+    [ -z "${PLC_DO_TEST_SAY_CHOICE:-}" ] || echo "plc_do_test: chose $1${2:+ through $2}" >&2
+    shift 2
+    [ -n "$embedded" ] || exec "$@"
+    "$@"
+    exit $?
+}
+
 # through_loader LOADER ABI ARGS...: the ABI's binary started by its loader,
 # which needs only to read it: so a copy that lost its run bits runs too.
 through_loader() {
-    loader=$1 binary=$here/$2/plc_do_test
+    loader=$1 abi=$2
     shift 2
+    binary_of "$abi"
     if [ ! -e "$binary" ]; then
         echo "plc_do_test: $binary is missing: copy the whole folder of the bundle." >&2
         exit 127
     fi
-    [ -r "$binary" ] && [ -x "$loader" ] && exec "$loader" "$binary" "$@"
+    [ -r "$binary" ] && [ -x "$loader" ] && launch "$abi" "$loader" "$loader" "$binary" "$@"
     echo "plc_do_test: $binary cannot be started: it is not executable (copying may have lost its" \
          "run bits) and $loader cannot start it. Make the binaries executable: chmod +x \"$here\"/*/plc_do_test" >&2
     exit 126
@@ -77,10 +135,11 @@ through_loader() {
 
 # start LOADER ABI ARGS...: the ABI's binary itself where it may run, else through LOADER.
 start() {
-    binary=$here/$2/plc_do_test
+    binary_of "$2"
     if [ -x "$binary" ] && [ -f "$binary" ]; then
+        abi=$2
         shift 2
-        exec "$binary" "$@"
+        launch "$abi" "" "$binary" "$@"
     fi
     through_loader "$@"
 }

@@ -120,14 +120,26 @@ choice() {
             *) chmod 755 "$root/$link" ;;
             esac
         done
+        mkdir -m 1777 "$root/tmp"
+        # The folder bundle, then (where the binaries' run bits are not the case) the single file.
+        local form own_shell=$shell
+        for form in folder single; do
+        if [ "$form" = single ]; then
+            [[ " $files " != *" -x "* ]] || continue
+            "$top/release/single_file.sh" "$root$bundle/plc_do_test" \
+                arm64="$root$bundle/arm64/plc_do_test" armhf="$root$bundle/armhf/plc_do_test" \
+                armel="$root$bundle/armel/plc_do_test"
+            rm -r "$root$bundle/arm64" "$root$bundle/armhf" "$root$bundle/armel"
+        fi
         # Started as the controller starts it (its #! line: busybox), and by dash.
-        for shell in "$shell" /bin/dash; do
+        for shell in "$own_shell" /bin/dash; do
             [ "$shell" = /bin/busybox ] && shell=
             for list in "${arg_lists[@]}"; do
                 eval "set -- $list"
                 status=0
                 chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
-                local what="$name under ${shell:-busybox} with $# arguments"
+                local what="$name ($form) under ${shell:-busybox} with $# arguments"
+                [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
                 if [ "${expected//[0-9]/}" = "" ]; then
                     [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
                     [ ! -s "$work/out" ] || fail "$what: a binary ran: $(cat "$work/out")"
@@ -142,6 +154,7 @@ choice() {
                     [ ! -s "$work/err" ] || fail "$what: wrote to standard error: $(cat "$work/err")"
                 fi
             done
+        done
         done
         echo "ok: $name"
     done
