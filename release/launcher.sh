@@ -113,8 +113,25 @@ launch() {
     [ -z "${PLC_DO_TEST_SAY_CHOICE:-}" ] || echo "plc_do_test: chose $1${2:+ through $2}" >&2
     shift 2
     [ -n "$embedded" ] || exec "$@"
-    "$@"
+    # In the background, so that a signal to the launcher stops the binary
+    # at once: the shell runs a trap only between commands, and wait is one
+    # it breaks off. A command in the background ignores INT, so TERM stands
+    # in for it. (It reads from /dev/null then: the binary reads no input.)
+    program=
+    trap 'stop_program HUP 129' HUP
+    trap 'stop_program TERM 130' INT
+    trap 'stop_program TERM 143' TERM
+    "$@" &
+    program=$!
+    wait "$program"
     exit $?
+}
+
+# stop_program SIGNAL STATUS: the binary stopped by SIGNAL, then the launcher
+# ends with STATUS, as the signal it was sent would have ended it.
+stop_program() {
+    [ -z "$program" ] || { kill -"$1" "$program" 2>/dev/null; wait "$program"; }
+    exit "$2"
 }
 
 # through_loader LOADER ABI ARGS...: the ABI's binary started by its loader,
