@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The fleet's table: each controller's run (Ansible's results by host, as JSON
-on standard input) as a row with its verdict, in OUT.csv and OUT.md; the
-Markdown table also on standard output. Status 1 when any controller fails,
+on standard input) as a row with its verdict, in OUT.csv and OUT.md, and what
+each printed in OUT.json; the Markdown table also on standard output. Status 1 when any controller fails,
 naming them on standard error; 2 on bad options (docs/fleet.md).
 
   results.py --single-file FILE --out OUT --parameters "ITER DELAY FIRST LAST"
@@ -144,7 +144,12 @@ def main():
     table = markdown(rows, criteria.parameters, criteria)
     with open(criteria.out + ".md", "w") as file:
         file.write(table)
-    print(table + "\n(%s.csv, %s.md)" % (criteria.out, criteria.out))
+    # Each controller's own words as they came, reports in full, beside the figures.
+    with open(criteria.out + ".json", "w") as file:
+        json.dump({host: {key: (results[host] or {}).get(key) for key in ("stdout", "stderr", "msg")}
+                   for host in sorted(results)}, file, indent=1)
+        file.write("\n")
+    print(table + "\n(%s.csv, %s.md, %s.json)" % (criteria.out, criteria.out, criteria.out))
     failed = ["%s: %s%s" % (row["host"], row["verdict"], ": " + row["reason"] if row["reason"] else "")
               for row in rows if row["verdict"] != "pass"]
     if failed:

@@ -63,7 +63,7 @@ if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mounted=yes
 fi
 for machine in arm aarch64; do
-    entry=plc_fleet_test_$machine
+    entry=plc_fleet_test_${machine}_$$  # a name of this run's: runs may overlap
     sed "s/^:qemu-$machine:/:$entry:/" "/usr/lib/binfmt.d/qemu-$machine.conf" >/proc/sys/fs/binfmt_misc/register 2>/dev/null ||
         skip "qemu-$machine cannot be registered with binfmt_misc here"
     registered+=("$entry")
@@ -195,6 +195,10 @@ for entry in "${controllers[@]}"; do
     fi
     grep -q "^| $name |" "$work/fleet.md" || fail "the Markdown table has no row for $name"
 done
+python3 -c 'import json, sys
+report = json.load(open(sys.argv[1]))["keeps_arm64"]["stdout"]
+sys.exit(not report.startswith("total execution time is: ") or not report.endswith("ms\n"))' "$work/fleet.json" ||
+    fail "fleet.json does not hold keeps_arm64's report as it came: $(cat "$work/fleet.json")"
 cat "$work/fleet.md"
 echo "ok: ${#controllers[@]} controllers, one row each with its verdict"
 
