@@ -75,8 +75,8 @@ def figures(check):
 
 
 def zero_filled_data(program):
-    """The program's .bss (where its log lives): link-time address, size, and
-    whether it is placed where loaded (a PIE)."""
+    """The program's .bss (where its log lives): link-time address, size,
+    whether it is placed where loaded (a PIE), and its first load address."""
     from elftools.elf.elffile import ELFFile
     with open(program, "rb") as file:
         elf = ELFFile(file)
