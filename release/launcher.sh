@@ -157,13 +157,13 @@ programs_may_run_in() {
 # that process has gone. (Unlinking the binary once it runs would leave
 # nothing either, but the shell cannot tell when the binary, or the loader
 # or emulator that starts it, has opened it.) Another user's folders stay:
-# only root may see whether that user's process runs, and remove them.
+# their owner alone (or root) may remove them.
 remove_stale_folders() {
     for stale in "$1"/plc_do_test.*.*; do
         pid=${stale#"$1"/plc_do_test.}
         pid=${pid%%.*}
         case $pid in "" | *[!0-9]*) continue ;; esac
-        [ -d "$stale" ] && ! kill -0 "$pid" 2>/dev/null && rm -rf "$stale"
+        [ -d "$stale" ] && ! kill -0 "$pid" 2>/dev/null && rm -rf "$stale" 2>/dev/null
     done
 }
 
@@ -187,8 +187,9 @@ launch() {
     [ -n "$embedded" ] || exec "$@"
     # In the background, so that a signal to the launcher stops the binary
     # at once: the shell runs a trap only between commands, and wait is one
-    # it breaks off. A command in the background ignores INT and QUIT, so TERM stands
-    # in for them. (It reads from /dev/null then: the binary reads no input.)
+    # it breaks off. A command in the background ignores INT and QUIT, so
+    # TERM stands in for them. (It reads from /dev/null then: the binary
+    # reads no input.)
     program=
     trap 'stop_program HUP 129' HUP
     trap 'stop_program TERM 130' INT
