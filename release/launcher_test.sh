@@ -237,7 +237,7 @@ stops() {
         "INT|launcher|130" "QUIT|launcher|131" "TERM|launcher|143" "HUP|launcher|129"
         "KILL|launcher|137"
     )
-    local root=$work/stops entry signal whom expected shell launcher_pid binary_pid parent status what
+    local root=$work/stops entry signal whom expected shell launcher_pid binary_pid parent status what since
     make_root "$root" /bundle "lib/libc.so.6=armel lib/ld-linux.so.3"
     single_file "$root" /bundle
     for entry in "${cases[@]}"; do
@@ -249,9 +249,10 @@ stops() {
             # background of this script would ignore them).
             setsid env --default-signal=INT,QUIT chroot "$root" $shell /bundle/plc_do_test sleep \
                 </dev/null >"$work/out" 2>"$work/err" &
-            launcher_pid=$!
+            launcher_pid=$! since=$SECONDS
             until [ -s "$root/started" ]; do
-                runs "$launcher_pid" || fail "$what: the binary did not start: $(cat "$work/err")"
+                runs "$launcher_pid" && [ "$SECONDS" -lt "$((since + 20))" ] ||
+                    fail "$what: the binary did not start: $(cat "$work/err")"
                 sleep 0.05
             done
             read -r binary_pid parent <"$root/started"
