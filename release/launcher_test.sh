@@ -259,8 +259,10 @@ stops() {
             [ "$parent" = "$launcher_pid" ] || fail "$what: the binary's parent is $parent, not the launcher $launcher_pid"
             if [ "$whom" = group ]; then kill -s "$signal" -- "-$launcher_pid"; else kill -s "$signal" "$launcher_pid"; fi
             status=0
-            ended_within 10 "$launcher_pid" || { kill -KILL "$launcher_pid" "$binary_pid"; fail "$what: the launcher did not end"; }
-            { wait "$launcher_pid"; } 2>/dev/null || status=$?  # bash's note of a KILL left out
+            # (bash's note of a KILL left out)
+            ended_within 10 "$launcher_pid" 2>/dev/null ||
+                { kill -KILL "$launcher_pid" "$binary_pid"; fail "$what: the launcher did not end"; }
+            { wait "$launcher_pid"; } 2>/dev/null || status=$?
             [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
             if [ "$signal" = KILL ]; then
                 [ -n "$(ls -A "$root/tmp")" ] || fail "$what: no folder left for the next start to remove"
