@@ -50,10 +50,11 @@ prepare_roots() {
 
 # make_root ROOT BUNDLE FILES: a controller's root in ROOT with the folder
 # bundle in BUNDLE; sets started, shell (busybox's, unless /bin/sh is one of
-# FILES) and user. Files: FILE=HEADER[:MODE], FILE=loader (a loader that says
-# so and runs what it is given), FILE=data (not executable), LINK@TARGET
-# (started through the first; BUNDLE: where the bundle lies), -x (the
-# binaries lost their run bits), user (run as nobody), od=none (no od),
+# FILES), user and settings (its environment). Files: FILE=HEADER[:MODE],
+# FILE=loader (a loader that says so and runs what it is given), FILE=data
+# (not executable), LINK@TARGET (started through the first; BUNDLE: where
+# the bundle lies), -x (the binaries lost their run bits), user (run as
+# nobody), od=none (no od),
 # od=small (busybox's od without its desktop options), tmp=OPTIONS (/tmp a
 # tmpfs mounted so), TMPDIR=FOLDER (set so). The stand-ins print their
 # names and arguments and end with 42; given "sleep" first, they note their
