@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The launcher (release/launcher.sh; docs/building.md):
-#   launcher_test.sh choice           what it starts on each kind of controller (root)
+#   launcher_test.sh choice           which program it starts on each kind of controller (root)
 #   launcher_test.sh old_loader BUILD the armhf binary through /lib/ld-linux.so.3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh
 . "$top/tools/abis.sh"
+. "$top/tools/programs.sh"
 
 . "$top/tests/support/skip.sh"
 fail() { echo "FAIL [launcher]: $*" >&2; exit 1; }
@@ -14,10 +15,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Argument lists, each passed through untouched: none, empty strings, blanks,
-# leading dashes, a pattern, more than five.
+# leading dashes, --profile after the first, a pattern, more than five.
 arg_lists=(
     ''
-    '"" " " "-x" "--help"'
+    '"" " " "-x" "--help" "--profile"'
     '"1000" "20000" "25" "35" "0" "six" "  seven  " "*" "-n" "\$HOME"'
 )
 
@@ -47,8 +48,10 @@ choice() {
     # Files: FILE=HEADER[:MODE], FILE=loader (a loader that says so and runs
     # what it is given), FILE=data (not executable), LINK@TARGET (started
     # through the first; BUNDLE: where the bundle lies), -x (the binaries lost their run bits), user (run as
-    # nobody). What runs: the names the binaries print (status 42), or the
-    # launcher's status, nothing run and the message naming the last column.
+    # nobody), profile (plc_do_profile started: the bundle's launcher of
+    # that name, the single file with --profile first). What runs: the names
+    # the binaries print (status 42) before the program's, or the launcher's
+    # status, nothing run and the message naming the last column.
     local cases=(
         "arm64||lib/ld-linux-aarch64.so.1|arm64|"
         "armhf||lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
@@ -64,15 +67,22 @@ choice() {
         "space_in_folder|/opt/plc do test|usr/bin/plc_do_test@BUNDLE/plc_do_test lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
         "no_run_bits_arm64||-x lib/ld-linux-aarch64.so.1=loader|loader arm64|"
         "no_run_bits_armhf||-x usr/bin/pdt@/bundle/plc_do_test lib/libc.so.6=armhf lib/ld-linux-armhf.so.3=loader|loader armhf|"
-        "no_run_bits_no_loader||-x lib/libc.so.6=armel lib/ld-linux.so.3=data|126|chmod +x \"/bundle\"/*/plc_do_test"
+        "no_run_bits_no_loader||-x lib/libc.so.6=armel lib/ld-linux.so.3=data|126|chmod +x \"/bundle\"/*/plc_do_*"
         "old_abi||lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
         "hard_float_no_loader||lib/libc.so.6=armhf|127|neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
         "soft_float_no_loader||lib/libc.so.6=armel|127|soft float, but no /lib/ld-linux.so.3"
         "unmarked_no_loader||lib/libc.so.6=unmarked|127|EABI 5, float ABI not marked; no file marks the float ABI"
         "unreadable||user lib/libc.so.6=armhf:000|127|/lib/libc.so.6: unreadable"
         "other_machine|||127|/bin/sh: x86-64"
+        "profile_arm64||profile lib/ld-linux-aarch64.so.1|arm64|"
+        "profile_armhf||profile lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
+        "profile_armhf_old_loader||profile lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
+        "profile_armel||profile ${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "profile_relative_link||profile usr/local/bin/pdp@../lib/pdp usr/local/lib/pdp@../../../bundle/plc_do_profile lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "profile_no_run_bits_arm64||profile -x lib/ld-linux-aarch64.so.1=loader|loader arm64|"
+        "profile_no_fit||profile lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
     )
-    local entry name bundle files expected named root shell list status file link target started user
+    local entry name bundle files expected named root shell list status file link target started user program
     for entry in "${cases[@]}"; do
         IFS='|' read -r name bundle files expected named <<<"$entry"
         bundle=${bundle:-/bundle}
@@ -86,23 +96,27 @@ choice() {
             mkdir -p "$root$(dirname "$file")"
             cp -L "$file" "$root$file"
         done
-        cp "$launcher" "$root$bundle/plc_do_test"
-        for abi in arm64 armhf armel; do
-            mkdir "$root$bundle/$abi"
-            printf '#!/bin/busybox sh\necho %s\nfor a do echo "<$a>"; done\nexit 42\n' "$abi" >"$root$bundle/$abi/plc_do_test"
-            chmod 755 "$root$bundle/$abi/plc_do_test"
+        for program in $(plc_programs); do
+            cp "$launcher" "$root$bundle/$program"
+            for abi in $(plc_abis); do
+                mkdir -p "$root$bundle/$abi"
+                printf '#!/bin/busybox sh\necho %s\necho %s\nfor a do echo "<$a>"; done\nexit 42\n' "$abi" "$program" \
+                    >"$root$bundle/$abi/$program"
+                chmod 755 "$root$bundle/$abi/$program"
+            done
         done
-        started=$bundle/plc_do_test shell=/bin/busybox user=
+        started=$bundle/plc_do_test shell=/bin/busybox user= program=plc_do_test
         for file in $files; do
             case "$file" in
-            -x) chmod 644 "$root$bundle"/*/plc_do_test; continue ;;
+            -x) chmod 644 "$root$bundle"/*/plc_do_*; continue ;;
             user) user=--userspec=65534:65534; continue ;;
+            profile) started=$bundle/plc_do_profile program=plc_do_profile; continue ;;
             *@*)
                 link=${file%%@*}
                 mkdir -p "$(dirname "$root/$link")"
                 target=${file#*@}
                 ln -s "${target/BUNDLE/$bundle}" "$root/$link"
-                [ "$started" != "$bundle/plc_do_test" ] || started=/$link
+                [ "$started" != "$bundle/$program" ] || started=/$link
                 continue ;;
             bin/sh=*) shell="/bin/busybox sh" ;;  # /bin/sh no longer runs: start it by busybox
             esac
@@ -121,15 +135,18 @@ choice() {
             esac
         done
         mkdir -m 1777 "$root/tmp"
-        # The folder bundle, then (where the binaries' run bits are not the case) the single file.
-        local form own_shell=$shell
+        # The folder bundle, then (where the binaries' run bits are not the case) the single file
+        # in each launcher's place, started by the name plc_do_test: --profile first chooses.
+        local form own_shell=$shell chooser=() embedded
         for form in folder single; do
         if [ "$form" = single ]; then
             [[ " $files " != *" -x "* ]] || continue
-            "$top/release/single_file.sh" "$root$bundle/plc_do_test" \
-                arm64="$root$bundle/arm64/plc_do_test" armhf="$root$bundle/armhf/plc_do_test" \
-                armel="$root$bundle/armel/plc_do_test"
-            rm -r "$root$bundle/arm64" "$root$bundle/armhf" "$root$bundle/armel"
+            mapfile -t embedded < <(plc_embedded "$root$bundle/{abi}/{program}")
+            "$top/release/single_file.sh" "$work/single.run" "${embedded[@]}"
+            for file in $(plc_programs); do cp "$work/single.run" "$root$bundle/$file"; done
+            for file in $(plc_abis); do rm -r "$root$bundle/$file"; done
+            [ "$program" = plc_do_test ] || chooser=(--profile)
+            [ "$started" != "$bundle/plc_do_profile" ] || started=$bundle/plc_do_test
         fi
         # Started as the controller starts it (its #! line: busybox), and by dash.
         for shell in "$own_shell" /bin/dash; do
@@ -137,7 +154,7 @@ choice() {
             for list in "${arg_lists[@]}"; do
                 eval "set -- $list"
                 status=0
-                chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
+                chroot $user "$root" $shell "$started" "${chooser[@]}" "$@" >"$work/out" 2>"$work/err" || status=$?
                 local what="$name ($form) under ${shell:-busybox} with $# arguments"
                 [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
                 if [ "${expected//[0-9]/}" = "" ]; then
@@ -147,7 +164,7 @@ choice() {
                         fail "$what: no message: $(cat "$work/err")"
                     grep -qF -- "$named" "$work/err" || fail "$what: the message does not say [$named]: $(cat "$work/err")"
                 else
-                    { printf '%s\n' $expected; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
+                    { printf '%s\n' $expected "$program"; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
                     [ "$status" -eq 42 ] || fail "$what: status $status, expected the program's 42: $(cat "$work/err")"
                     cmp -s "$work/out" "$work/expected" ||
                         fail "$what: started [$(paste -sd' ' "$work/out")], expected [$(paste -sd' ' "$work/expected")]"
