@@ -141,7 +141,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   find_program(VALGRIND_PROGRAM valgrind)
   if(VALGRIND_PROGRAM)
     add_e2e_tests(memcheck
-      CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted
+      CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted profile_figures
       RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
              --errors-for-leak-kinds=definite)
   else()
