@@ -8,7 +8,8 @@
 namespace {
 
 // A sort key holds the figure, biased to be positive, above the iteration
-// (below 2^14), inverted so that of equal figures the earliest sorts last.
+// (below 2^14), inverted so that of equal figures the earliest sorts last;
+// or, where the order of iterations does not matter, the figure alone.
 constexpr uint32_t iteration_bits = 14;
 constexpr int64_t figure_bias = int64_t{1} << 47;
 // Figures are held to +-(2^47 - 1) us (4 years), far past any run.
@@ -16,14 +17,19 @@ constexpr int64_t figure_limit = figure_bias - 1;
 
 static_assert(max_iterations < (1u << iteration_bits), "an iteration fits below the figure");
 
-uint64_t key_of(int64_t figure, uint32_t iteration) {
+uint64_t biased(int64_t figure) {
     if (figure > figure_limit) figure = figure_limit;
     if (figure < -figure_limit) figure = -figure_limit;
-    return static_cast<uint64_t>(figure + figure_bias) << iteration_bits |
-           ((1u << iteration_bits) - 1 - iteration);
+    return static_cast<uint64_t>(figure + figure_bias);
 }
 
-int64_t figure_of(uint64_t key) { return static_cast<int64_t>(key >> iteration_bits) - figure_bias; }
+uint64_t key_of(int64_t figure, uint32_t iteration) {
+    return biased(figure) << iteration_bits | ((1u << iteration_bits) - 1 - iteration);
+}
+
+int64_t figure_of(uint64_t key, bool with_iteration) {
+    return static_cast<int64_t>(with_iteration ? key >> iteration_bits : key) - figure_bias;
+}
 
 uint32_t iteration_of(uint64_t key) {
     return (1u << iteration_bits) - 1 - static_cast<uint32_t>(key & ((1u << iteration_bits) - 1));
@@ -53,38 +59,43 @@ iteration_figures figures_at(const run_params& params, const profile_log& log, u
 
 enum class figure_kind { delay, write, oversleep };
 
-int64_t pick(const iteration_figures& f, figure_kind kind) {
+// One of iteration i's figures, as figures_at works it out, alone.
+int64_t figure_at(const run_params& params, const profile_log& log, uint32_t i, figure_kind kind) {
+    const timeval& before = log.timing.entries[2 * i].time;
+    const timeval& after = log.timing.entries[2 * i + 1].time;
     switch (kind) {
         case figure_kind::write:
-            return f.write_us;
+            return signed_interval_us(before, log.writes[i].after_write);
         case figure_kind::oversleep:
-            return f.oversleep_us;
+            return signed_interval_us(log.writes[i].after_write, after) - params.delay;
         case figure_kind::delay:
             break;
     }
-    return f.delay_us;
+    return static_cast<int64_t>(interval_us(before, after));
 }
 
-// Sorts the figure of every iteration into figures->keys and sums it up.
+// Sorts the figure of every iteration into figures->keys (with the
+// iteration for the delays, whose longest are listed) and sums it up.
 figure_summary summarise(const run_params& params, const profile_log& log, figure_kind kind,
                          profile_figures* figures) {
+    const bool with_iteration = kind == figure_kind::delay;
     const uint32_t n = figures->iterations;
     figure_summary summary{};
     if (n == 0) return summary;
     int64_t sum = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        const int64_t figure = pick(figures_at(params, log, i, 0), kind);
-        figures->keys[i] = key_of(figure, i);
+        const int64_t figure = figure_at(params, log, i, kind);
+        figures->keys[i] = with_iteration ? key_of(figure, i) : biased(figure);
         sum += figure;
     }
     sort_keys(figures->keys, figures->scratch, n);
     const uint64_t* sorted = figures->keys;
-    summary.min = figure_of(sorted[0]);
-    summary.median = figure_of(sorted[nearest_rank(500, n) - 1]);
-    summary.p90 = figure_of(sorted[nearest_rank(900, n) - 1]);
-    summary.p99 = figure_of(sorted[nearest_rank(990, n) - 1]);
-    summary.p99_9 = figure_of(sorted[nearest_rank(999, n) - 1]);
-    summary.max = figure_of(sorted[n - 1]);
+    summary.min = figure_of(sorted[0], with_iteration);
+    summary.median = figure_of(sorted[nearest_rank(500, n) - 1], with_iteration);
+    summary.p90 = figure_of(sorted[nearest_rank(900, n) - 1], with_iteration);
+    summary.p99 = figure_of(sorted[nearest_rank(990, n) - 1], with_iteration);
+    summary.p99_9 = figure_of(sorted[nearest_rank(999, n) - 1], with_iteration);
+    summary.max = figure_of(sorted[n - 1], with_iteration);
     summary.mean_tenths = mean_tenths(sum, n);
     return summary;
 }
@@ -114,8 +125,10 @@ void count_outputs_and_bins(const run_params& params, const profile_log& log, pr
     const uint32_t n = figures->iterations;
     const uint32_t cycle = cycle_length(params.start_DO_number, params.end_DO_number);
     figures->outputs = n < cycle ? n : cycle;
-    memset(figures->per_output, 0, sizeof figures->per_output);
-    for (uint32_t j = 0; j < figures->outputs; ++j) figures->per_output[j].output = params.start_DO_number + j;
+    for (uint32_t j = 0; j < figures->outputs; ++j) {
+        figures->per_output[j] = output_figures{};
+        figures->per_output[j].output = params.start_DO_number + j;
+    }
     uint32_t j = 0;
     for (uint32_t i = 0; i < n; ++i) {
         const iteration_figures f = figures_at(params, log, i, figures->per_output[j].output);
@@ -151,13 +164,17 @@ int64_t mean_tenths(int64_t sum, uint32_t count) {
 }
 
 void sort_keys(uint64_t* keys, uint64_t* scratch, uint32_t count) {
+    if (count == 0) return;
+    // A digit all keys share leaves the order as it is: only the bytes in
+    // which some keys differ are sorted on.
+    uint64_t differing = 0;
+    for (uint32_t i = 1; i < count; ++i) differing |= keys[i] ^ keys[0];
     uint64_t* from = keys;
     uint64_t* to = scratch;
     for (uint32_t shift = 0; shift < 64; shift += 8) {
+        if ((differing >> shift & 0xff) == 0) continue;
         uint32_t starts[256] = {};
         for (uint32_t i = 0; i < count; ++i) ++starts[from[i] >> shift & 0xff];
-        // A digit all keys share leaves the order as it is.
-        if (count == 0 || starts[from[0] >> shift & 0xff] == count) continue;
         uint32_t start = 0;
         for (uint32_t& slot : starts) {
             const uint32_t keys_with_digit = slot;
