@@ -44,9 +44,13 @@ elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
     plcsim/plcsim_test.cc
+    report/profile_analysis_test.cc
+    report/profile_output_test.cc
     report/report_test.cc
+    run/profile_options_test.cc
     run/run_params_test.cc
     run/run_test.cc
+    run/system_settings_test.cc
     sweep/sweep_test.cc)
   target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
   gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
