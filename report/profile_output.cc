@@ -117,7 +117,7 @@ void print_facts_text(const profile_run& run) {
 }
 
 void print_summaries_text(const profile_figures& figures) {
-    printf("\n%-10s %9s %9s %9s %9s %9s %9s %11s\n", "us", "min", "median", "p90", "p99", "p99.9", "max", "mean");
+    printf("\n%-10s %9s %9s %9s %9s %9s %9s %11s\n", "(us)", "min", "median", "p90", "p99", "p99.9", "max", "mean");
     for (int kind = 0; kind < 3; ++kind) {
         const figure_summary& s = summary_of(figures, kind);
         number_text mean;
@@ -139,7 +139,7 @@ void print_histogram_text(const profile_figures& figures, uint32_t pause) {
             snprintf(label, sizeof label, "<= %llu (pause +%llu)", static_cast<unsigned long long>(h.upper_us[bin]),
                      static_cast<unsigned long long>(h.upper_us[bin] - pause));
         }
-        printf("%-26s %6u  ", label, static_cast<unsigned>(h.counts[bin]));
+        printf("%-26s %6u%s", label, static_cast<unsigned>(h.counts[bin]), h.counts[bin] ? "  " : "");
         for (uint32_t mark = bar_length(h.counts[bin]); mark != 0; --mark) putchar('#');
         putchar('\n');
     }
@@ -284,6 +284,8 @@ void print_json_string(const char* text) {
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
         if (*c == '"' || *c == '\\') {
             printf("\\%c", *c);
+        } else if (*c == '\n') {
+            fputs("\\n", stdout);
         } else if (*c < 0x20 || *c >= 0x7f) {
             printf("\\u%04x", *c);
         } else {

@@ -18,7 +18,7 @@ std::string json_of(const char* text) {
 TEST(JsonString, EscapesEveryByteOutsidePrintableAscii) {
     EXPECT_EQ(json_of("#1 SMP PREEMPT_RT"), "\"#1 SMP PREEMPT_RT\"");
     EXPECT_EQ(json_of("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(json_of("\n\t\x01\x7f\xc3\xa9"), "\"\\u000a\\u0009\\u0001\\u007f\\u00c3\\u00a9\"");
+    EXPECT_EQ(json_of("\n\t\x01\x7f\xc3\xa9"), "\"\\n\\u0009\\u0001\\u007f\\u00c3\\u00a9\"");
     EXPECT_EQ(json_of(""), "\"\"");
 }
 

@@ -118,7 +118,7 @@ def planned_profile(iterations, pause, first, cycle, write_us, refusals=0, longe
 
 
 FIGURE_ROW = re.compile(r"^(delay|write|oversleep) +" + " +".join([r"(-?\d+)"] * 6) + r" +(-?\d+\.\d)$")
-BIN_ROW = re.compile(r"^(<=|>) (\d+)\D.*? (\d+)  #*$")
+BIN_ROW = re.compile(r"^(<=|>) (\d+)\D.*? (\d+)(  #+)?$")
 OUTPUT_ROW = re.compile(r"^ *(\d+) +(\d+) +(-?\d+) +(-?\d+\.\d) +(-?\d+) +(-?\d+)$")
 ITERATION_ROW = re.compile(r"^ *(\d+) +(\d+\.\d{3}) +(\d+) +(\d+) +(\d+) +(-?\d+) +(-?\d+) +(-?\d+)$")
 ITERATION_KEYS = ["iteration", "at_ms", "output", "value", "attempts", "write_us", "oversleep_us", "delay_us"]
