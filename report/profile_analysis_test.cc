@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -41,18 +40,16 @@ TEST(Divide, QuotientAndRemainderOfSixtyFourBits) {
 }
 
 TEST(SortKeys, AscendingWhateverBytesDiffer) {
-    static uint64_t keys[max_iterations], scratch[max_iterations];
+    static uint64_t keys[max_iterations], scratch[max_iterations], want[max_iterations];
     srand(42);
     for (uint64_t spread : {uint64_t{0}, uint64_t{255}, uint64_t{1} << 40, UINT64_MAX}) {
-        std::vector<uint64_t> want;
         for (uint32_t i = 0; i < max_iterations; ++i) {
             const uint64_t random = uint64_t(rand()) << 42 ^ uint64_t(rand()) << 21 ^ uint64_t(rand());
-            keys[i] = (uint64_t{7} << 50) + (spread ? random % spread : 0);
-            want.push_back(keys[i]);
+            keys[i] = want[i] = (uint64_t{7} << 50) + (spread ? random % spread : 0);
         }
-        std::sort(want.begin(), want.end());
+        std::sort(want, want + max_iterations);
         sort_keys(keys, scratch, max_iterations);
-        EXPECT_TRUE(std::equal(want.begin(), want.end(), keys)) << "spread " << spread;
+        EXPECT_TRUE(std::equal(want, want + max_iterations, keys)) << "spread " << spread;
     }
 }
 
