@@ -5,7 +5,7 @@
 #define RUN_PROFILE_H
 
 // Everything plc_do_profile's `main` does: returns the process's exit status.
-// `identity` is the program's identity line, printed with the profile.
+// `identity` holds the program's identity line, printed with the profile.
 int run_plc_do_profile(int argc, const char* const* argv, const char* identity);
 
 #endif

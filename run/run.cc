@@ -39,11 +39,17 @@ __attribute__((noinline)) void touch_stack() {
     for (size_t i = 0; i < sizeof area; i += 256) area[i] = 0;
 }
 
+void format_refusal_notice(char* text, size_t size, const run_params& params, const timing_log& log) {
+    snprintf(text, size, "output %u refused every write for %i s; run stopped after %u of %u iterations\n",
+             static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
+             static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
+             static_cast<unsigned>(params.iter));
+}
+
 void print_refusal_notice(const run_params& params, const timing_log& log) {
-    printf("output %u refused every write for %i s; run stopped after %u of %u iterations\n",
-           static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
-           static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
-           static_cast<unsigned>(params.iter));
+    char text[refusal_notice_size];
+    format_refusal_notice(text, sizeof text, params, log);
+    fputs(text, stdout);
 }
 
 int run_plc_do_test(int argc, const char* const* argv) {
