@@ -76,7 +76,8 @@ inline void keep_write_reading(write_reading* extra) {
 // followed by its pause, until the controller accepts (true) or the write has
 // been refused for refusal_limit_us since `first_attempt` (false). Out of
 // line and cold, so that the loop keeps its registers and its accepted path
-// holds no more than the write, one test and the pause.
+// holds no more than the write, one test, plc_do_profile's reading and the
+// pause.
 template <class Io, class Extra>
 __attribute__((noinline, cold)) bool retry_refused_write(int32_t port, int32_t value, uint32_t delay,
                                                          const timespec& first_attempt, Extra* extra) {
@@ -123,7 +124,6 @@ inline bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint
     keep_write_reading(extra);
     return true;
 }
-
 
 // Steps `port` through the cycle and `pair` past the iteration's entries,
 // before the iteration's first reading. The empty asm is a compiler barrier

@@ -149,13 +149,15 @@ esac
     { tail -n 40 "$work/configure.log"; fail "configuring failed"; }
 grep -qF -- "$expect_target" "$work/configure.log" ||
     fail "configure did not find [$expect_target]: $(grep 'Controller target' "$work/configure.log")"
-(eval "$setup" && cmake --build "$build" -j"$jobs" --target plc_do_test plc virtual_time startup_order) \
+(eval "$setup" && cmake --build "$build" -j"$jobs" --target plc_do_test plc_do_profile plc virtual_time startup_order) \
     >"$work/build.log" 2>&1 ||
     { tail -n 40 "$work/build.log"; fail "building failed"; }
-grep -q 'plc_do_test: runs on a GNU C library of [0-9.]* or newer; needs .*found by the loader' "$work/build.log" ||
-    fail "the program was not checked fit to copy after its link"
-grep -q 'plc_do_test: all [1-9][0-9]* instructions exist on' "$work/build.log" ||
-    fail "the instructions of the program were not checked"
+for program in plc_do_test plc_do_profile; do
+    grep -q "$program: runs on a GNU C library of [0-9.]* or newer; needs .*found by the loader" "$work/build.log" ||
+        fail "$program was not checked fit to copy after its link"
+    grep -q "$program: all [1-9][0-9]* instructions exist on" "$work/build.log" ||
+        fail "the instructions of $program were not checked"
+done
 for flag in "${expect_flags[@]}"; do
     grep -q "\"command\": .*$flag.*/run/main.cc" "$build/compile_commands.json" ||
         fail "$flag is not in the compile command of run/main.cc"
