@@ -47,17 +47,26 @@ const char* errno_name(int error) {
     }
 }
 
-// "EPERM: Operation not permitted"
-void print_refusal(int error) { printf("%s %i: %s", errno_name(error), error, strerror(error)); }
+using refusal_text = char[160];
+
+// "EPERM 1: Operation not permitted"
+const char* refusal(refusal_text& text, int error) {
+    snprintf(text, sizeof text, "%s %i: %s", errno_name(error), error, strerror(error));
+    return text;
+}
+
+void print_refusal(int error) {
+    refusal_text text;
+    fputs(refusal(text, error), stdout);
+}
 
 void print_json_refusal(int error) {
     if (error == 0) {
         fputs("null", stdout);
         return;
     }
-    char text[160];
-    snprintf(text, sizeof text, "%s %i: %s", errno_name(error), error, strerror(error));
-    print_json_string(text);
+    refusal_text text;
+    print_json_string(refusal(text, error));
 }
 
 void print_json_number_or_null(int32_t value, int32_t none) {

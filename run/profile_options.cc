@@ -24,7 +24,7 @@ bool is_option(const char* word) { return word[0] == '-' && word[1] == '-'; }
 bool read_option(int argc, const char* const* argv, int* at, int32_t cpus, profile_options* options,
                  option_problem* problem) {
     const char* name = argv[*at];
-    *problem = option_problem{option_fault::none, name, nullptr};
+    *problem = option_problem{option_fault::none, name, nullptr, nullptr};
     if (strcmp(name, "--json") == 0) {
         options->json = true;
         return true;
@@ -40,6 +40,7 @@ bool read_option(int argc, const char* const* argv, int* at, int32_t cpus, profi
         problem->fault = option_fault::unknown;
         return false;
     }
+    problem->takes = priority ? "a priority from 1 to 99" : cpu ? "a CPU number" : "a count from 0 to 10000";
     if (*at + 1 >= argc) {
         problem->fault = option_fault::missing_value;
         return false;
@@ -69,7 +70,7 @@ profile_verdict read_profile_command_line(int argc, const char* const* argv, int
     options->priority = no_priority;
     options->cpu = any_cpu;
     options->longest = default_longest;
-    *problem = option_problem{option_fault::none, nullptr, nullptr};
+    *problem = option_problem{option_fault::none, nullptr, nullptr, nullptr};
 
     // The program name and the first five positional parameters, in order:
     // plc_do_test reads no more.

@@ -29,11 +29,13 @@ enum class option_fault {
     no_such_cpu,      // --cpu of a CPU this system does not have
 };
 
-// What is wrong with a command line's options: the option and its value as given.
+// What is wrong with a command line's options: the option and its value as
+// given, and what the option takes.
 struct option_problem {
     option_fault fault;
     const char* option;
     const char* value;
+    const char* takes;  // "a priority from 1 to 99", for a value missing or malformed
 };
 
 enum class profile_verdict {

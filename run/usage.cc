@@ -44,15 +44,10 @@ void print_option_problem(const option_problem& problem, int cpus) {
                             "--samples, --longest K)\n", problem.option);
             return;
         case option_fault::missing_value:
-        case option_fault::malformed_value: {
-            const bool priority = problem.option[2] == 'p';
-            const bool cpu = problem.option[2] == 'c';
-            fprintf(stderr, "plc_do_profile: %s needs %s%s%s%s\n", problem.option,
-                    priority ? "a priority from 1 to 99" : cpu ? "a CPU number" : "a count from 0 to 10000",
-                    problem.value ? ", not \"" : "", problem.value ? problem.value : "",
-                    problem.value ? "\"" : "");
+        case option_fault::malformed_value:
+            fprintf(stderr, "plc_do_profile: %s needs %s%s%s%s\n", problem.option, problem.takes,
+                    problem.value ? ", not \"" : "", problem.value ? problem.value : "", problem.value ? "\"" : "");
             return;
-        }
         case option_fault::no_such_cpu:
             fprintf(stderr, "plc_do_profile: --cpu %s: no such CPU (this system has CPUs 0 to %i)\n",
                     problem.value, cpus - 1);

@@ -76,7 +76,8 @@ inline void keep_write_reading(write_reading* extra) {
 // followed by its pause, until the controller accepts (true) or the write has
 // been refused for refusal_limit_us since `first_attempt` (false). Out of
 // line and cold, so that the loop keeps its registers and its accepted path
-// holds no more than the write, one test and the pause.
+// holds no more than the write, one test, plc_do_profile's reading and the
+// pause.
 template <class Io, class Extra>
 __attribute__((noinline, cold)) bool retry_refused_write(int32_t port, int32_t value, uint32_t delay,
                                                          const timespec& first_attempt, Extra* extra) {
@@ -107,11 +108,20 @@ inline bool write_until_accepted(int32_t port, int32_t value, uint32_t delay,
     return true;
 }
 
+// Left to itself, clang calls plc_do_profile's time_one_write out of line,
+// and a window reloads its arguments from the stack; GCC inlines both
+// programs' (forced, it lays plc_do_test's loop out differently).
+#if defined(__clang__)
+#define SWEEP_ITERATION_INLINE __attribute__((always_inline)) inline
+#else
+#define SWEEP_ITERATION_INLINE inline
+#endif
+
 // One iteration, from the reading before its write to the reading after its
 // last pause. Returns false, leaving the second entry alone, when the write
 // was never accepted.
 template <class Io, class Extra>
-inline bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint32_t delay,
+SWEEP_ITERATION_INLINE bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint32_t delay,
                            timespec* before, timespec* after, Extra* extra) {
     pair[0].mark = mark_before_write;
     Io::read_clock(before);
@@ -123,7 +133,6 @@ inline bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint
     keep_write_reading(extra);
     return true;
 }
-
 
 // Steps `port` through the cycle and `pair` past the iteration's entries,
 // before the iteration's first reading. The empty asm is a compiler barrier
