@@ -26,13 +26,16 @@ COLUMNS = ["host", "abi", "identity", "status", "total_s"] + CLASSES + ["max_del
 
 
 def identities(single_file):
-    """The identity line of each binary inside the single file, by ABI."""
+    """The identity line of each plc_do_test binary inside the single file, by ABI."""
     with open(single_file, "rb") as file:
         data = file.read()
     embedded = re.search(rb'^embedded="([^"]*)"$', data, re.M)
     found = {}
     for entry in (embedded[1].decode().split() if embedded else []):
-        abi, block, size = entry.split(":")
+        name, block, size = entry.split(":")
+        abi, _, program = name.partition("/")
+        if program != "plc_do_test":
+            continue
         binary = data[int(block) * 512:int(block) * 512 + int(size)]
         line = re.search(rb"plc_do_test [0-9.]+ [a-z0-9]+ commit [0-9a-z+]+", binary)
         found[abi] = line[0].decode() if line else ""

@@ -9,6 +9,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/abis.sh"
+. "$top/tools/programs.sh"
 . "$top/tests/support/skip.sh"
 fail() { echo "FAIL [fleet]: $*" >&2; exit 1; }
 
@@ -37,8 +38,9 @@ for command in ansible-playbook /usr/sbin/sshd ssh ssh-keygen unshare chroot qem
     command -v "$command" >/dev/null || skip "no $command (tools/setup test installs it)"
 done
 for abi in $(plc_abis); do
-    [ -x "$top/build-$abi/plc_do_test" ] && [ -f "$top/build-$abi/libplc.so" ] ||
-        skip "no build-$abi/plc_do_test and libplc.so: build the controller presets first"
+    for file in $(plc_programs) libplc.so; do
+        [ -f "$top/build-$abi/$file" ] || skip "no build-$abi/$file: build the controller presets first"
+    done
     [ -x "$top/.busybox/$abi/bin/busybox" ] || skip "no $abi busybox in .busybox/$abi (tools/setup test fetches it)"
 done
 
@@ -98,8 +100,7 @@ if [ ! -d /run/sshd ]; then
     made_privsep=yes
 fi
 
-"$top/release/single_file.sh" "$work/plc_do_test.run" \
-    $(for abi in $(plc_abis); do echo "$abi=$top/build-$abi/plc_do_test"; done)
+"$top/release/single_file.sh" "$work/plc_do_test.run" $(plc_embedded "$top/build-{abi}/{program}")
 
 inventory=$work/inventory
 echo "[controllers]" >"$inventory"
