@@ -173,12 +173,15 @@ def check(options):
 # --- The single file --------------------------------------------------------
 
 def embedded_binaries(data):
-    """(ABI, binary) for each program the single file carries, from its line
-    embedded="ABI:BLOCK:BYTES ...", each from a 512-byte block on."""
+    """(ABI, binary) for each plc_do_test the single file carries, from its
+    line embedded="ABI/PROGRAM:BLOCK:BYTES ..." (or ABI:BLOCK:BYTES, where it
+    carries plc_do_test alone), each from a 512-byte block on."""
     embedded = re.search(rb'^embedded="([^"]*)"$', data, re.M)
     for entry in (embedded[1].decode("ascii", "replace").split() if embedded else []):
-        abi, block, size = entry.split(":")[:3]
-        yield abi, data[int(block) * 512:int(block) * 512 + int(size)]
+        name, block, size = entry.split(":")[:3]
+        abi, _, program = name.partition("/")
+        if program in ("", "plc_do_test"):
+            yield abi, data[int(block) * 512:int(block) * 512 + int(size)]
 
 
 def identities(single_file):
