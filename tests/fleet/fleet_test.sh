@@ -98,7 +98,8 @@ if [ "$mode" != --inside ]; then
     # A megabyte of words after a byte that is not UTF-8, as Ansible hands it
     # on (a lone surrogate) or replaces it (U+FFFD): cut in the tables with a
     # mark, in full in the JSON, each byte shown.
-    python3 - "$top/fleet/results.py" "$(mktemp -u /tmp/fleet-test-words.XXXXXX)" <<'WORDS' || fail "a megabyte of words"
+    words=$(mktemp -u /tmp/fleet-test-words.XXXXXX)
+    python3 - "$top/fleet/results.py" "$words" <<'WORDS' || { rm -f "$words".*; fail "a megabyte of words"; }
 import csv, json, subprocess, sys
 results, out = sys.argv[1:]
 words = {host: byte + "=" + "w" * 1000000 for host, byte in (("escaped", "\udcfc"), ("replaced", "\ufffd"))}
@@ -117,6 +118,7 @@ for host, shown in (("escaped", "\\xfc"), ("replaced", "\ufffd")):
         sys.exit("%s: the reason %r..., the JSON's %r..." % (host, reason[:80], kept[host]["stderr"][:80]))
 sys.exit(ended != 1)
 WORDS
+    rm -f "$words".*
     # A fault of results.py itself is its own status, never the one of a controller that failed.
     status=0
     python3 "$top/fleet/results.py" table --single-file "$0" --out "$(mktemp -u /tmp/fleet-test-fault.XXXXXX)" \
