@@ -5,6 +5,7 @@
 #include "plcsim/plcsim.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -111,6 +112,13 @@ bool parse_range(const char** cursor, int32_t* first, int32_t* last) {
     return true;
 }
 
+// Words of a library that talks when it loads: TEXT and a line feed, byte
+// for byte, straight to the descriptor, before the program writes anything.
+void say(int fd, const char* text) {
+    const size_t length = strlen(text);
+    if (write(fd, text, length) != static_cast<ssize_t>(length) || write(fd, "\n", 1) != 1) _exit(3);
+}
+
 bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
     return parse_range(&text, first, last) && *text == '\0';
 }
@@ -157,6 +165,13 @@ void write_trace() {
 }
 
 __attribute__((constructor)) void set_up_from_environment() {
+    if (const char* path = getenv("PLCSIM_STDOUT")) {
+        const int fd = open(path, O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) != 1) refuse_setting("PLCSIM_STDOUT", path);
+        close(fd);
+    }
+    if (const char* text = getenv("PLCSIM_SAY_STDOUT")) say(1, text);
+    if (const char* text = getenv("PLCSIM_SAY_STDERR")) say(2, text);
     if (const char* text = getenv("PLCSIM_REFUSE")) {
         if (!parse_count(text, &sim.refusals_per_write)) refuse_setting("PLCSIM_REFUSE", text);
     }
