@@ -76,6 +76,6 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
     } else {
         print_profile_text(run);
     }
-    if (fflush(stdout) != 0 || ferror(stdout)) return exit_output_lost;
+    if (!output_delivered()) return exit_output_lost;
     return the_log.timing.stopped_on_refusal ? exit_write_never_accepted : exit_completed;
 }

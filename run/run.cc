@@ -30,10 +30,9 @@ struct controller_calls {
     static void sweep(const run_params& params, timing_log& log) { sweep_outputs(params, log); }
 };
 
-// Whether everything written to standard output so far has reached it.
-bool output_delivered() { return fflush(stdout) == 0 && !ferror(stdout); }
-
 }  // namespace
+
+bool output_delivered() { return fflush(stdout) == 0 && !ferror(stdout); }
 
 __attribute__((noinline)) void touch_stack() {
     volatile unsigned char area[stack_to_touch];

@@ -19,6 +19,10 @@ constexpr int exit_output_lost = 74;
 // by SIGPIPE. Called before anything is printed, far from the sweep.
 void ignore_closed_pipe();
 
+// Whether everything written to standard output so far has reached it: a
+// report nobody received is no completed run.
+bool output_delivered();
+
 // Everything `main` does: returns the process's exit status.
 int run_plc_do_test(int argc, const char* const* argv);
 
