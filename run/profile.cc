@@ -11,6 +11,7 @@
 #include "run/profile_options.h"
 #include "run/run.h"
 #include "run/system_settings.h"
+#include "run/profile_usage.h"
 #include "run/usage.h"
 #include "sweep/sweep.h"
 
