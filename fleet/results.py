@@ -1,51 +1,184 @@
 #!/usr/bin/env python3
-"""The fleet's table: each controller's run (Ansible's results by host, as JSON
-on standard input) as a row with its verdict, in OUT.csv and OUT.md, and what
-each printed in OUT.json; the Markdown table also on standard output. Status 1 when any controller fails,
-naming them on standard error; 2 on bad options (docs/fleet.md).
+"""The fleet's checks and table (docs/fleet.md).
 
-  results.py --single-file FILE --out OUT --parameters "ITER DELAY FIRST LAST"
-             [--max-delay-ms N] [--highest-class CLASS] < RESULTS.json
+  results.py check --single-file FILE [--given NAME] < PARAMETERS.json
+      Before any controller is touched: the single file's full path, and each
+      controller's run limit in seconds from its parameters as the program
+      reads them, as JSON on standard output; status 2 with words on bad input.
+  results.py table --single-file FILE --out OUT --parameters "ITER DELAY FIRST LAST"
+                   [--max-delay-ms N] [--highest-class CLASS] < RUNS.json
+      Each controller's run (Ansible's results by host) as a row with its
+      verdict, in OUT.csv and OUT.md, and everything each printed in OUT.json;
+      the Markdown table also on standard output. Status 1 when any controller
+      did not pass, naming them on standard error.
+
+Status 2: bad options or input; 70: a fault of this program itself (its
+traceback on standard error), never 1.
 """
 import argparse
 import csv
+import dataclasses
 import json
+import os
 import re
 import sys
+import traceback
+from dataclasses import dataclass
+from typing import Optional
 
 CLASSES = ["<20ms", "20..30ms", "30..40ms", ">40ms"]
 REPORT = re.compile(r"total execution time is: (\d+)s\nnumber of delays:\n<20ms: (\d+)\n20\.\.30ms: (\d+)\n"
                     r"30\.\.40ms: (\d+)\n>40ms: (\d+)\nmaximum delay: (\d+)ms\n?\Z")
 REFUSED = re.compile(r"output \d+ refused every write for 10 s; run stopped after \d+ of \d+ iterations")
 CHOICE = re.compile(r"^plc_do_test: chose (\S+)", re.M)
-STOPPED = re.compile(r"^plc_do_test fleet: stopped after (\d+) s$", re.M)
-# The program's status as the controller's side of the play saw it: ssh itself
-# ends with 255 when it fails, as the program does on parameters it refuses.
-STATUS = re.compile(r"^plc_do_test fleet: status (\d+)$", re.M)
-COLUMNS = ["host", "abi", "identity", "status", "total_s"] + CLASSES + ["max_delay_ms", "verdict", "reason"]
+# The controller-side wrapper's own words: its run folder on starting, and the
+# file it writes last, after the run (key value, one a line).
+RUN_FOLDER = re.compile(r"^plc_do_test fleet: run folder (\S+)$", re.M)
+ENDED = re.compile(r"^(started|ended|stopped|status) (\d+)$", re.M)
+# ssh's note on a host key it has just learnt: not the controller's words.
+KEY_LEARNT = re.compile(r"Warning: Permanently added \S+ \(\S+\) to the list of known hosts\.\r?\n?")
+# Ansible's words when it reached a controller but could not make its folder there.
+NO_REMOTE_TMP = re.compile(r"Failed to create temporary directory")
+MKDIR_SAID = re.compile(r"exited with result (\d+)(?:, stdout output: .*?)?(?:, stderr output: (.*))?\Z", re.S)
+
+# Every verdict, its kind and when it is given: the play passes only when every
+# row's kind is "pass". failure: the controller ran and failed the test;
+# error: the test could not be done or gave no figures to judge.
+VERDICTS = {
+    "pass": "pass",
+    "fail": "failure",
+    "write refused": "failure",
+    "stopped": "failure",
+    "report lost": "error",
+    "parameters refused": "error",
+    "not started": "error",
+    "no report": "error",
+    "unreachable": "error",
+    "not run": "error",
+    "no result": "error",
+}
+
+# A cell of the CSV and Markdown tables holds at most this many characters;
+# what came in full is in the JSON.
+CELL_CHARACTERS = 300
+SOFTWARE_FAULT = 70  # sysexits' EX_SOFTWARE
+
+
+@dataclass
+class Row:
+    """One controller's run: what it reported, and its verdict with the reason.
+    None where the run gave nothing."""
+    host: str
+    verdict: str = "no result"
+    reason: str = ""
+    abi: Optional[str] = None
+    identity: Optional[str] = None
+    status: Optional[int] = None
+    total_s: Optional[int] = None
+    counts: Optional[list] = None  # one per class of CLASSES
+    max_delay_ms: Optional[int] = None
+    started: Optional[int] = None  # the controller's clock, seconds since 1970
+    ended: Optional[int] = None
+    stdout: Optional[str] = None  # what the program printed, as text that shows every byte
+    stderr: Optional[str] = None
+    msg: Optional[str] = None  # Ansible's message
+
+    @property
+    def kind(self):
+        return VERDICTS[self.verdict]
+
+
+# --- Parameters as the program reads them ---------------------------------
+
+def strtoul(text):
+    """An unsigned 32-bit parameter as the C library's strtoul with base 0
+    reads it: white space, one sign, 0x for hexadecimal, 0 for octal, up to
+    the first character that is no digit; the largest value on overflow."""
+    number = re.match(r"\s*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", text or "")
+    sign, prefix, digits = number.groups()
+    base = 16 if prefix.lower() == "0x" else 8 if prefix == "0" else 10
+    digits = re.match({16: r"[0-9a-fA-F]*", 8: r"[0-7]*", 10: r"[0-9]*"}[base], digits)[0]
+    value = int(digits, base) if digits else 0
+    if value > 0xFFFFFFFF:
+        return 0xFFFFFFFF
+    return (-value) % (1 << 32) if sign == "-" else value
+
+
+def run_limit_s(parameters):
+    """Seconds after which the controller stops a run: twice its pauses, 50 ms
+    for each write, and 60 s for starting; plc_run_limit_s when given."""
+    given = parameters.get("run_limit_s")
+    if given not in (None, ""):
+        limit = strtoul(str(given))
+        if not str(given).strip().isdigit() or limit == 0:
+            raise BadInput("plc_run_limit_s must be a whole number of seconds above 0, not %r" % given)
+        return limit
+    iterations, delay = strtoul(parameters.get("iter")), strtoul(parameters.get("delay"))
+    if iterations > 10000:  # refused by the program at once
+        return 60
+    return (2 * iterations * delay + iterations * 50000) // 1000000 + 60
+
+
+class BadInput(Exception):
+    pass
+
+
+def check(options):
+    """The play's first step: the single file, and every controller's limit."""
+    single_file = os.path.abspath(os.path.expanduser(options.single_file))
+    if not options.given:
+        raise BadInput("give the single file for every controller: -e plc_single_file=plc_do_test-VERSION-linux-arm.run")
+    if not os.path.isfile(single_file) or not os.access(single_file, os.R_OK):
+        raise BadInput("no single file to read at %s (plc_single_file=%s)" % (single_file, options.given))
+    hosts = json.load(sys.stdin)
+    missing = sorted(host for host, given in hosts.items()
+                     if any(given.get(name) in (None, "") for name in ("iter", "delay", "first", "last")))
+    if missing:
+        raise BadInput("give the run's parameters: -e plc_iter=1000 -e plc_delay=20000 -e plc_first=25 "
+                       "-e plc_last=35 (missing for %s)" % ", ".join(missing))
+    json.dump({"single_file": single_file,
+               "run_limit_s": {host: run_limit_s(given) for host, given in hosts.items()}}, sys.stdout)
+    print()
+    return 0
+
+
+# --- The single file --------------------------------------------------------
+
+def embedded_binaries(data):
+    """(ABI, binary) for each program the single file carries, from its line
+    embedded="ABI:BLOCK:BYTES ...", each from a 512-byte block on."""
+    embedded = re.search(rb'^embedded="([^"]*)"$', data, re.M)
+    for entry in (embedded[1].decode("ascii", "replace").split() if embedded else []):
+        abi, block, size = entry.split(":")[:3]
+        yield abi, data[int(block) * 512:int(block) * 512 + int(size)]
 
 
 def identities(single_file):
     """The identity line of each binary inside the single file, by ABI."""
     with open(single_file, "rb") as file:
         data = file.read()
-    embedded = re.search(rb'^embedded="([^"]*)"$', data, re.M)
     found = {}
-    for entry in (embedded[1].decode().split() if embedded else []):
-        abi, block, size = entry.split(":")
-        binary = data[int(block) * 512:int(block) * 512 + int(size)]
+    for abi, binary in embedded_binaries(data):
         line = re.search(rb"plc_do_test [0-9.]+ [a-z0-9]+ commit [0-9a-z+]+", binary)
-        found[abi] = line[0].decode() if line else ""
+        found.setdefault(abi, line[0].decode() if line else "")
     return found
 
 
-# ssh's note on a host key it has just learnt: not why a host could not be reached.
-KEY_LEARNT = re.compile(r"Warning: Permanently added \S+ \(\S+\) to the list of known hosts\.")
+# --- Text as it came --------------------------------------------------------
 
-
-def unreachable_reason(message):
-    """Ansible's words for an unreached host, on one line."""
-    return " ".join(KEY_LEARNT.sub("", message or "").split()) or "not reached over ssh"
+def shown(text):
+    """Text from Ansible as text that shows every byte that came: Ansible
+    hands undecodable bytes on as lone surrogates (or already replaced by
+    U+FFFD); each such byte is written \\xNN."""
+    if text is None:
+        return None
+    if not isinstance(text, str):
+        text = json.dumps(text)
+    try:
+        data = text.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError:
+        data = text.encode("utf-8", "surrogatepass")
+    return data.decode("utf-8", "backslashreplace")
 
 
 def first_line(text):
@@ -55,50 +188,89 @@ def first_line(text):
 def said(stderr):
     """What the launcher, the loader or the program said, without ssh's notes
     and the launcher's choice."""
-    return "\n".join(line for line in KEY_LEARNT.sub("", stderr).splitlines()
-                     if not CHOICE.match(line) and not STATUS.match(line))
+    return "\n".join(line for line in KEY_LEARNT.sub("", stderr or "").splitlines() if not CHOICE.match(line))
 
 
-def row_of(host, result, known, criteria):
-    """One controller's row: what it reported, and its verdict with the reason."""
-    row = dict.fromkeys(COLUMNS, "")
-    row["host"] = host
-    stdout, stderr = result.get("stdout") or "", result.get("stderr") or ""
-    choice = CHOICE.search(stderr)
+# --- Rows from Ansible's results ---------------------------------------------
+
+def unreachable_reason(message):
+    """Ansible's words for an unreached host, on one line."""
+    return " ".join(KEY_LEARNT.sub("", message or "").split()) or "not reached over ssh"
+
+
+def not_reached(row, result):
+    """The row of a controller where a step of the play did not get through."""
+    message = shown(result.get("msg")) or ""
+    row.msg = message
+    if NO_REMOTE_TMP.search(message):
+        said = MKDIR_SAID.search(message)
+        words = (first_line(said[2]) or "status " + said[1]) if said else ""
+        return fill(row, "not run", "reached, but Ansible could not make its folder there (ansible_remote_tmp)"
+                    + (": " + words if words else ""))
+    return fill(row, "unreachable", unreachable_reason(message))
+
+
+def fill(row, verdict, reason=""):
+    row.verdict, row.reason = verdict, reason
+    return row
+
+
+def row_of(host, run, known, criteria):
+    """One controller's row from the play's three steps on it: the start (the
+    wrapper's run folder), the wait for its end (the wrapper's file written
+    after the run) and what the run printed."""
+    row = Row(host)
+    start, ended, output = (run.get(step) or {} for step in ("start", "ended", "output"))
+    if not start:
+        return fill(row, "no result", "the play did not run on it")
+    if start.get("unreachable"):
+        return not_reached(row, start)
+    folder = RUN_FOLDER.search(shown(start.get("stdout")) or "")
+    if not folder:
+        words = first_line(said(shown(start.get("stderr")))) or first_line(shown(start.get("msg")))
+        row.stderr, row.msg = shown(start.get("stderr")), shown(start.get("msg"))
+        return fill(row, "not run", "the run did not start" + (": " + words if words else ""))
+    if ended.get("unreachable") or output.get("unreachable"):
+        return not_reached(row, ended if ended.get("unreachable") else output)
+    facts = {key: int(value) for key, value in ENDED.findall(shown(ended.get("stdout")) or "")}
+    if "status" not in facts:
+        words = first_line(shown(ended.get("stdout"))) or first_line(shown(ended.get("msg")))
+        return fill(row, "no result", "no end of the run in %s seen%s" % (folder[1], ": " + words if words else ""))
+    row.started, row.ended, row.status = facts.get("started"), facts.get("ended"), facts["status"]
+    row.stdout, row.stderr = shown(output.get("stdout")) or "", shown(output.get("stderr")) or ""
+    row.msg = shown(output.get("msg"))
+    choice = CHOICE.search(row.stderr)
     if choice:
-        row["abi"] = choice[1]
-        row["identity"] = known.get(choice[1], "")
-    if not result:
-        return dict(row, verdict="no result", reason="the play did not run on it")
-    if result.get("unreachable"):
-        return dict(row, verdict="unreachable", reason=unreachable_reason(result.get("msg")))
-    ended = STATUS.search(stderr)
-    if not ended:
-        words = first_line(said(stderr)) or first_line(result.get("msg"))
-        return dict(row, verdict="not run", reason="no exit status" + (": " + words if words else ""))
-    status = int(ended[1])
-    row["status"] = str(status)
-    report = REPORT.search(stdout)
+        row.abi = choice[1]
+        row.identity = known.get(choice[1], "")
+    return judged(row, facts.get("stopped"), criteria)
+
+
+def judged(row, stopped, criteria):
+    """A run that ended: its figures, and the verdict its status and report give."""
+    report = REPORT.search(row.stdout)
     if report:
         total, *counts, longest = (int(figure) for figure in report.groups())
-        row.update(total_s=total, max_delay_ms=longest, **dict(zip(CLASSES, counts)))
-    stopped = STOPPED.search(stderr)
-    if stopped:
-        return dict(row, verdict="stopped", reason="no end within %s s: stopped on the controller" % stopped[1])
+        row.total_s, row.counts, row.max_delay_ms = total, counts, longest
+    if stopped is not None:
+        return fill(row, "stopped", "no end within %d s: stopped on the controller" % stopped)
+    status = row.status
     if status == 1 and report and report.start() == 0:
-        faults = criteria_faults(counts, longest, criteria)
-        return dict(row, verdict="fail" if faults else "pass", reason="; ".join(faults))
+        faults = criteria_faults(row.counts, row.max_delay_ms, criteria)
+        return fill(row, "fail" if faults else "pass", "; ".join(faults))
+    if status == 1 and report:
+        return fill(row, "no report", "status 1, the report after other output: " + first_line(row.stdout))
     if status == 2 and report:
-        refused = REFUSED.search(stdout)
-        return dict(row, verdict="write refused", reason=refused[0] if refused else first_line(stdout))
+        refused = REFUSED.search(row.stdout)
+        return fill(row, "write refused", refused[0] if refused else first_line(row.stdout))
     if status == 74:
-        return dict(row, verdict="report lost", reason="the report could not be written (status 74)")
+        return fill(row, "report lost", "the report could not be written (status 74)")
     if status == 255:
-        return dict(row, verdict="parameters refused", reason=first_line(stdout) or "status 255")
+        return fill(row, "parameters refused", first_line(row.stdout) or "status 255")
     if status in (126, 127):
-        return dict(row, verdict="not started", reason=first_line(said(stderr)) or "status %d" % status)
-    words = first_line(said(stderr)) or first_line(stdout)
-    return dict(row, verdict="no report", reason="status %s, no report%s" % (status, ": " + words if words else ""))
+        return fill(row, "not started", first_line(said(row.stderr)) or "status %d" % status)
+    words = first_line(said(row.stderr)) or first_line(row.stdout)
+    return fill(row, "no report", "status %s, no report%s" % (status, ": " + words if words else ""))
 
 
 def criteria_faults(counts, longest, criteria):
@@ -114,48 +286,117 @@ def criteria_faults(counts, longest, criteria):
     return faults
 
 
+# --- Views of the rows -------------------------------------------------------
+
+COLUMNS = ["host", "abi", "identity", "status", "total_s"] + CLASSES + ["max_delay_ms", "verdict", "reason"]
+
+
+def cells(row):
+    """A row's values by column, as the tables show them."""
+    values = dataclasses.asdict(row)
+    values.update(zip(CLASSES, row.counts or [None] * len(CLASSES)))
+    return {column: values[column] for column in COLUMNS}
+
+
+def cell_text(value):
+    """A value as one line of at most CELL_CHARACTERS, control characters as
+    \\xNN, what is cut marked with how much."""
+    if value is None:
+        return ""
+    text = re.sub(r"[\x00-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), shown(str(value)))
+    if len(text) > CELL_CHARACTERS:
+        text = text[:CELL_CHARACTERS] + " [... %d more characters, all in the JSON]" % (len(text) - CELL_CHARACTERS)
+    return text
+
+
+def csv_cell(value):
+    """A spreadsheet takes a cell beginning with = + - @ (or a tab, a carriage
+    return) for a formula: such text gets a leading apostrophe."""
+    text = cell_text(value)
+    return "'" + text if not isinstance(value, int) and re.match(r"[=+\-@\t\r]|\\x0[9d]", text) else text
+
+
+def markdown_cell(value):
+    """Escaped so that no text ends the row or its cell: backslash and |."""
+    return cell_text(value).replace("\\", "\\\\").replace("|", "\\|")
+
+
+def write_csv(path, rows):
+    with open(path, "w", newline="", encoding="utf-8") as file:
+        writer = csv.writer(file)
+        writer.writerow(COLUMNS)
+        for row in rows:
+            writer.writerow(csv_cell(value) for value in cells(row).values())
+
+
 def markdown(rows, parameters, criteria):
     named = ["longest delay at most %d ms" % criteria.max_delay_ms] if criteria.max_delay_ms is not None else []
     named += ["no delay above %s" % criteria.highest_class] if criteria.highest_class else []
     lines = ["# plc_do_test on %d controllers" % len(rows), "",
-             "Parameters: `plc_do_test %s 0`. Criteria: %s." % (parameters, ", ".join(named) or
+             "Parameters: `plc_do_test %s 0`. Criteria: %s." % (markdown_cell(parameters), ", ".join(named) or
                                                                   "a completed run with its report"), "",
              "| " + " | ".join(COLUMNS) + " |", "|" + "---|" * len(COLUMNS)]
     for row in rows:
-        lines.append("| " + " | ".join(str(row[column]).replace("|", "\\|") for column in COLUMNS) + " |")
+        lines.append("| " + " | ".join(markdown_cell(value) for value in cells(row).values()) + " |")
     return "\n".join(lines) + "\n"
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--single-file", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--parameters", required=True)
-    parser.add_argument("--max-delay-ms", type=lambda text: int(text) if text != "" else None, default=None)
-    parser.add_argument("--highest-class", choices=CLASSES + [""], default="")
-    criteria = parser.parse_args()
-    results = json.load(sys.stdin)
-    known = identities(criteria.single_file)
-    rows = [row_of(host, results[host] or {}, known, criteria) for host in sorted(results)]
-    with open(criteria.out + ".csv", "w", newline="") as file:
-        writer = csv.DictWriter(file, COLUMNS)
-        writer.writeheader()
-        writer.writerows(rows)
-    table = markdown(rows, criteria.parameters, criteria)
-    with open(criteria.out + ".md", "w") as file:
-        file.write(table)
-    # Each controller's own words as they came, reports in full, beside the figures.
-    with open(criteria.out + ".json", "w") as file:
-        json.dump({host: {key: (results[host] or {}).get(key) for key in ("stdout", "stderr", "msg")}
-                   for host in sorted(results)}, file, indent=1)
+def as_json(rows):
+    """Every row in full: its fields, the verdict's kind, what each printed."""
+    return {row.host: dict(dataclasses.asdict(row), kind=row.kind,
+                           counts=dict(zip(CLASSES, row.counts)) if row.counts else None) for row in rows}
+
+
+def failed_lines(rows):
+    return ["%s: %s (%s)%s" % (row.host, row.verdict, row.kind, ": " + row.reason if row.reason else "")
+            for row in rows if row.kind != "pass"]
+
+
+def table(options):
+    runs = json.load(sys.stdin)
+    known = identities(options.single_file)
+    rows = [row_of(host, runs[host] or {}, known, options) for host in sorted(runs)]
+    write_csv(options.out + ".csv", rows)
+    text = markdown(rows, options.parameters, options)
+    with open(options.out + ".md", "w", encoding="utf-8") as file:
+        file.write(text)
+    with open(options.out + ".json", "w", encoding="utf-8") as file:
+        json.dump(as_json(rows), file, indent=1)
         file.write("\n")
-    print(table + "\n(%s.csv, %s.md, %s.json)" % (criteria.out, criteria.out, criteria.out))
-    failed = ["%s: %s%s" % (row["host"], row["verdict"], ": " + row["reason"] if row["reason"] else "")
-              for row in rows if row["verdict"] != "pass"]
+    print(text + "\n(%s.csv, %s.md, %s.json)" % (options.out, options.out, options.out))
+    failed = failed_lines(rows)
     if failed:
-        print("%d of %d controllers failed:\n" % (len(failed), len(rows)) + "\n".join(failed), file=sys.stderr)
+        print("%d of %d controllers did not pass:\n" % (len(failed), len(rows)) + "\n".join(failed), file=sys.stderr)
     return 1 if failed else 0
 
 
+def options_of(arguments):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    steps = parser.add_subparsers(dest="step", required=True)
+    checking = steps.add_parser("check")
+    checking.add_argument("--single-file", required=True)
+    checking.add_argument("--given", default="", help="plc_single_file as the play was given it")
+    tabling = steps.add_parser("table")
+    tabling.add_argument("--single-file", required=True)
+    tabling.add_argument("--out", required=True)
+    tabling.add_argument("--parameters", required=True)
+    tabling.add_argument("--max-delay-ms", type=lambda text: int(text) if text != "" else None, default=None)
+    tabling.add_argument("--highest-class", choices=CLASSES + [""], default="")
+    return parser.parse_args(arguments)
+
+
+def main(arguments):
+    options = options_of(arguments)
+    try:
+        return (check if options.step == "check" else table)(options)
+    except BadInput as fault:
+        print("plc_do_test fleet: %s" % fault, file=sys.stderr)
+        return 2
+    except Exception:  # noqa: BLE001 - any fault here is this program's, and says so
+        traceback.print_exc()
+        print("plc_do_test fleet: results.py failed (status %d), not a controller" % SOFTWARE_FAULT, file=sys.stderr)
+        return SOFTWARE_FAULT
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

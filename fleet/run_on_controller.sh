@@ -1,0 +1,54 @@
+# The fleet's start of one run on a controller (POSIX sh, busybox ash or
+# dash; no Python), given to Ansible's script module as the shell that runs
+# the single file, so that Ansible copies the file and this starts it:
+#   sh -c "$(cat run_on_controller.sh)" plc_do_test_fleet LIMIT TMPDIR FILE ITER DELAY FIRST LAST 0
+# It makes a run folder under TMPDIR (given, else the login's, else /tmp),
+# copies FILE there, starts `sh FILE ITER ...` in the background with its
+# standard output and error in the folder's files out and err, prints the
+# folder and returns at once: every controller of a play runs at the same
+# time, however few Ansible reaches at a time. After the run it writes the
+# folder's file ended, last: started, ended (the controller's clock),
+# "stopped LIMIT" when the run was stopped, and the run's status. What the
+# run prints cannot forge that file. The play reads it, then out and err.
+limit=$1 given_tmpdir=$2 file=$3
+shift 3
+[ -z "$given_tmpdir" ] || TMPDIR=$given_tmpdir
+[ -z "${TMPDIR:-}" ] || export TMPDIR
+umask 077
+run=${TMPDIR:-/tmp}/plc_do_test_fleet.$(date +%s).$$
+mkdir "$run" || { echo "plc_do_test fleet: no run folder in ${TMPDIR:-/tmp}${given_tmpdir:+ (plc_tmpdir)}" >&2; exit 3; }
+cp "$file" "$run/plc_do_test.run" || {
+    echo "plc_do_test fleet: the single file could not be copied to $run" >&2
+    rm -rf "$run"
+    exit 3
+}
+(
+    started=$(date +%s)
+    sh "$run/plc_do_test.run" "$@" >"$run/out" 2>"$run/err" </dev/null &
+    program=$!
+    # The watchdog looks each second whether the run still goes on, so that
+    # it ends by itself within a second of the run: nothing to kill, no race.
+    # At the limit it sends TERM, 10 s later KILL.
+    (
+        left=$limit
+        while kill -0 "$program" 2>/dev/null; do
+            [ "$left" -ne 0 ] || { echo "stopped $limit" >"$run/stopped"; kill -TERM "$program"; }
+            [ "$left" -ne -10 ] || kill -KILL "$program"
+            sleep 1
+            left=$((left - 1))
+        done
+    ) &
+    watchdog=$!
+    wait "$program"
+    status=$?
+    wait "$watchdog"
+    rm -f "$run/plc_do_test.run"
+    {
+        echo "started $started"
+        echo "ended $(date +%s)"
+        cat "$run/stopped" 2>/dev/null
+        echo "status $status"
+    } >"$run/ended.part"
+    mv "$run/ended.part" "$run/ended"
+) </dev/null >/dev/null 2>&1 &
+echo "plc_do_test fleet: run folder $run"
