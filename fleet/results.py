@@ -4,12 +4,13 @@
   results.py check --single-file FILE [--given NAME] < PARAMETERS.json
       Before any controller is touched: the single file's full path, and each
       controller's run limit in seconds from its parameters as the program
-      reads them, as JSON on standard output; status 2 with words on bad input.
-  results.py table --single-file FILE --out OUT --parameters "ITER DELAY FIRST LAST"
-                   [--max-delay-ms N] [--highest-class CLASS] < RUNS.json
-      Each controller's run (Ansible's results by host) as a row with its
-      verdict, in OUT.csv and OUT.md, and everything each printed in OUT.json;
-      the Markdown table also on standard output. Status 1 when any controller
+      reads them, as JSON on standard output; its criteria checked. Status 2
+      with words on bad input.
+  results.py table --single-file FILE --out OUT < RUNS.json
+      Each controller's run (Ansible's results by host, with its parameters
+      and criteria) as a row with its verdict, in OUT.csv and OUT.md, and
+      everything each printed in OUT.json; the Markdown table also on
+      standard output. Status 1 when any controller
       did not pass, naming them on standard error.
 
 Status 2: bad options or input; 70: a fault of this program itself (its
@@ -39,7 +40,8 @@ ENDED = re.compile(r"^(started|ended|stopped|status) (\d+)$", re.M)
 KEY_LEARNT = re.compile(r"Warning: Permanently added \S+ \(\S+\) to the list of known hosts\.\r?\n?")
 # Ansible's words when it reached a controller but could not make its folder there.
 NO_REMOTE_TMP = re.compile(r"Failed to create temporary directory")
-MKDIR_SAID = re.compile(r"exited with result (\d+)(?:, stdout output: .*?)?(?:, stderr output: (.*))?\Z", re.S)
+MKDIR_SAID = re.compile(r'mkdir -p "` echo (\S+) `".*exited with result (\d+)(?:, stdout output: .*?)?(?:, stderr output: (.*))?\Z',
+                        re.S)
 
 # Every verdict, its kind and when it is given: the play passes only when every
 # row's kind is "pass". failure: the controller ran and failed the test;
@@ -69,6 +71,8 @@ class Row:
     """One controller's run: what it reported, and its verdict with the reason.
     None where the run gave nothing."""
     host: str
+    parameters: str = ""  # ITER DELAY FIRST LAST as given
+    criteria: Optional["Criteria"] = None
     verdict: str = "no result"
     reason: str = ""
     abi: Optional[str] = None
@@ -94,7 +98,7 @@ def strtoul(text):
     """An unsigned 32-bit parameter as the C library's strtoul with base 0
     reads it: white space, one sign, 0x for hexadecimal, 0 for octal, up to
     the first character that is no digit; the largest value on overflow."""
-    number = re.match(r"\s*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", text or "")
+    number = re.match(r"\s*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", "" if text is None else str(text))
     sign, prefix, digits = number.groups()
     base = 16 if prefix.lower() == "0x" else 8 if prefix == "0" else 10
     digits = re.match({16: r"[0-9a-fA-F]*", 8: r"[0-7]*", 10: r"[0-9]*"}[base], digits)[0]
@@ -123,6 +127,28 @@ class BadInput(Exception):
     pass
 
 
+@dataclass
+class Criteria:
+    """What a completed run's report must meet beside its status."""
+    max_delay_ms: Optional[int] = None
+    highest_class: str = ""
+
+    def __str__(self):
+        named = ["longest delay at most %d ms" % self.max_delay_ms] if self.max_delay_ms is not None else []
+        named += ["no delay above %s" % self.highest_class] if self.highest_class else []
+        return ", ".join(named) or "a completed run with its report"
+
+
+def criteria_of(given):
+    """A controller's criteria from plc_max_delay_ms and plc_highest_class."""
+    longest, highest = given.get("max_delay_ms"), given.get("highest_class") or ""
+    if longest not in (None, "") and not str(longest).strip().isdigit():
+        raise BadInput("plc_max_delay_ms must be a whole number of milliseconds, not %r" % longest)
+    if highest and highest not in CLASSES:
+        raise BadInput("plc_highest_class must be one of %s, not %r" % (", ".join(CLASSES), highest))
+    return Criteria(int(longest) if longest not in (None, "") else None, highest)
+
+
 def check(options):
     """The play's first step: the single file, and every controller's limit."""
     single_file = os.path.abspath(os.path.expanduser(options.single_file))
@@ -136,6 +162,8 @@ def check(options):
     if missing:
         raise BadInput("give the run's parameters: -e plc_iter=1000 -e plc_delay=20000 -e plc_first=25 "
                        "-e plc_last=35 (missing for %s)" % ", ".join(missing))
+    for given in hosts.values():
+        criteria_of(given)
     json.dump({"single_file": single_file,
                "run_limit_s": {host: run_limit_s(given) for host, given in hosts.items()}}, sys.stdout)
     print()
@@ -204,9 +232,9 @@ def not_reached(row, result):
     row.msg = message
     if NO_REMOTE_TMP.search(message):
         said = MKDIR_SAID.search(message)
-        words = (first_line(said[2]) or "status " + said[1]) if said else ""
-        return fill(row, "not run", "reached, but Ansible could not make its folder there (ansible_remote_tmp)"
-                    + (": " + words if words else ""))
+        where = " in %s (status %s%s)" % (said[1], said[2], ": " + first_line(said[3]) if said[3] else "") if said else ""
+        return fill(row, "not run", "reached, but Ansible could not make its folder%s: "
+                    "give ansible_remote_tmp a folder it can write" % where)
     return fill(row, "unreachable", unreachable_reason(message))
 
 
@@ -215,11 +243,12 @@ def fill(row, verdict, reason=""):
     return row
 
 
-def row_of(host, run, known, criteria):
+def row_of(host, run, known):
     """One controller's row from the play's three steps on it: the start (the
     wrapper's run folder), the wait for its end (the wrapper's file written
     after the run) and what the run printed."""
-    row = Row(host)
+    row = Row(host, " ".join(str(run.get(name)) for name in ("iter", "delay", "first", "last")),
+              criteria_of(run))
     start, ended, output = (run.get(step) or {} for step in ("start", "ended", "output"))
     if not start:
         return fill(row, "no result", "the play did not run on it")
@@ -237,16 +266,17 @@ def row_of(host, run, known, criteria):
         words = first_line(shown(ended.get("stdout"))) or first_line(shown(ended.get("msg")))
         return fill(row, "no result", "no end of the run in %s seen%s" % (folder[1], ": " + words if words else ""))
     row.started, row.ended, row.status = facts.get("started"), facts.get("ended"), facts["status"]
-    row.stdout, row.stderr = shown(output.get("stdout")) or "", shown(output.get("stderr")) or ""
+    row.stdout = shown(output.get("stdout")) or ""
+    row.stderr = KEY_LEARNT.sub("", shown(output.get("stderr")) or "", count=1)
     row.msg = shown(output.get("msg"))
     choice = CHOICE.search(row.stderr)
     if choice:
         row.abi = choice[1]
         row.identity = known.get(choice[1], "")
-    return judged(row, facts.get("stopped"), criteria)
+    return judged(row, facts.get("stopped"))
 
 
-def judged(row, stopped, criteria):
+def judged(row, stopped):
     """A run that ended: its figures, and the verdict its status and report give."""
     report = REPORT.search(row.stdout)
     if report:
@@ -256,7 +286,7 @@ def judged(row, stopped, criteria):
         return fill(row, "stopped", "no end within %d s: stopped on the controller" % stopped)
     status = row.status
     if status == 1 and report and report.start() == 0:
-        faults = criteria_faults(row.counts, row.max_delay_ms, criteria)
+        faults = criteria_faults(row.counts, row.max_delay_ms, row.criteria)
         return fill(row, "fail" if faults else "pass", "; ".join(faults))
     if status == 1 and report:
         return fill(row, "no report", "status 1, the report after other output: " + first_line(row.stdout))
@@ -329,12 +359,16 @@ def write_csv(path, rows):
             writer.writerow(csv_cell(value) for value in cells(row).values())
 
 
-def markdown(rows, parameters, criteria):
-    named = ["longest delay at most %d ms" % criteria.max_delay_ms] if criteria.max_delay_ms is not None else []
-    named += ["no delay above %s" % criteria.highest_class] if criteria.highest_class else []
+def the_same(values, what):
+    """One value that all rows share, or the words for the JSON's."""
+    return values.pop() if len(values) == 1 else "%s of each controller's, in the JSON" % what
+
+
+def markdown(rows):
+    parameters = the_same({"`plc_do_test %s 0`" % markdown_cell(row.parameters) for row in rows}, "those")
+    criteria = the_same({str(row.criteria) for row in rows}, "those")
     lines = ["# plc_do_test on %d controllers" % len(rows), "",
-             "Parameters: `plc_do_test %s 0`. Criteria: %s." % (markdown_cell(parameters), ", ".join(named) or
-                                                                  "a completed run with its report"), "",
+             "Parameters: %s. Criteria: %s." % (parameters, markdown_cell(criteria)), "",
              "| " + " | ".join(COLUMNS) + " |", "|" + "---|" * len(COLUMNS)]
     for row in rows:
         lines.append("| " + " | ".join(markdown_cell(value) for value in cells(row).values()) + " |")
@@ -343,7 +377,7 @@ def markdown(rows, parameters, criteria):
 
 def as_json(rows):
     """Every row in full: its fields, the verdict's kind, what each printed."""
-    return {row.host: dict(dataclasses.asdict(row), kind=row.kind,
+    return {row.host: dict(dataclasses.asdict(row), kind=row.kind, criteria=str(row.criteria),
                            counts=dict(zip(CLASSES, row.counts)) if row.counts else None) for row in rows}
 
 
@@ -355,9 +389,9 @@ def failed_lines(rows):
 def table(options):
     runs = json.load(sys.stdin)
     known = identities(options.single_file)
-    rows = [row_of(host, runs[host] or {}, known, options) for host in sorted(runs)]
+    rows = [row_of(host, runs[host] or {}, known) for host in sorted(runs)]
     write_csv(options.out + ".csv", rows)
-    text = markdown(rows, options.parameters, options)
+    text = markdown(rows)
     with open(options.out + ".md", "w", encoding="utf-8") as file:
         file.write(text)
     with open(options.out + ".json", "w", encoding="utf-8") as file:
@@ -379,9 +413,6 @@ def options_of(arguments):
     tabling = steps.add_parser("table")
     tabling.add_argument("--single-file", required=True)
     tabling.add_argument("--out", required=True)
-    tabling.add_argument("--parameters", required=True)
-    tabling.add_argument("--max-delay-ms", type=lambda text: int(text) if text != "" else None, default=None)
-    tabling.add_argument("--highest-class", choices=CLASSES + [""], default="")
     return parser.parse_args(arguments)
 
 
