@@ -30,14 +30,39 @@ system_files="/bin/sh /lib/libc.so.6 /lib/arm-linux-gnueabihf/libc.so.6 /lib/arm
 
 # read_header FILE: sets elf_class (1: 32-bit), elf_data (1: little endian),
 # elf_machine, elf_float (e_flags' second byte: 4 hard, 2 soft, 0 not marked)
-# and elf_eabi (0: old ABI). Status 1: unreadable; 2: not an ELF file.
+# and elf_eabi (0: old ABI). Status 1: unreadable; 2: not an ELF file; 3:
+# no od to read it with.
 read_header() {
-    bytes=$(od -An -tu1 -N40 "$1" 2>/dev/null) || return 1
+    true 2>/dev/null <"$1" || return 1
+    bytes=$(header_bytes "$1") || return 3
     set -- $bytes
     [ $# -eq 40 ] && [ "$1 $2 $3 $4" = "127 69 76 70" ] || return 2
     elf_class=$5 elf_data=$6
     elf_machine=$((${19} + 256 * ${20}))
     elf_float=${38} elf_eabi=${40}
+}
+
+# header_bytes FILE: FILE's first 40 bytes (fewer if it is shorter) in
+# decimal; status 3 where the system has no od. `od -An -tu1 -N40` where od
+# knows those options; busybox built without its desktop options knows only
+# a few, among them -b, which every od has.
+header_bytes() {
+    command -v od >/dev/null 2>&1 || return 3
+    od -An -tu1 -N40 "$1" 2>/dev/null || od -b "$1" 2>/dev/null | decimal_of_octal
+}
+
+# decimal_of_octal: od -b's lines (an address, then up to 16 bytes in octal)
+# as their first 40 bytes in decimal. A line "*" stands for lines equal to
+# the one before; no ELF header repeats a line in its first 40 bytes, so
+# reading stops there. An octal number is written with a leading 0 in sh.
+decimal_of_octal() {
+    decimal= count=0
+    while [ "$count" -lt 40 ] && read -r address octals && [ "$address" != "*" ]; do
+        for octal in $octals; do
+            [ "$count" -lt 40 ] && decimal="$decimal $((0$octal))" count=$((count + 1))
+        done
+    done
+    echo "$decimal"
 }
 
 described() {
@@ -70,6 +95,8 @@ no_fit() {
 
 # take_out ABI: the ABI's binary out of this file into a private folder
 # (TMPDIR, else /tmp), as $binary; the folder goes when the launcher ends.
+# The folder is named for the launcher's process, so that a later start
+# removes it should this one be killed (remove_stale_folders).
 take_out() {
     entry=
     for each in $embedded; do
@@ -77,15 +104,20 @@ take_out() {
     done
     first=${entry%%:*} bytes=${entry#*:}
     whole=$((bytes / 512))
-    folder=$(mktemp -d "${TMPDIR:-/tmp}/plc_do_test.XXXXXX" 2>/dev/null) ||
-        { folder=${TMPDIR:-/tmp}/plc_do_test.$$ && mkdir -m 700 "$folder"; } ||
-        { echo "plc_do_test: no private folder for the $1 binary in ${TMPDIR:-/tmp}: set TMPDIR to a folder" \
-               "this user may write" >&2; exit 126; }
+    place=${TMPDIR:-/tmp}
+    remove_stale_folders "$place"
+    folder=$(mktemp -d "$place/plc_do_test.$$.XXXXXX" 2>/dev/null) ||
+        { folder=$place/plc_do_test.$$.0 && mkdir -m 700 "$folder" 2>/dev/null; } || {
+        [ -d "$place" ] && unusable_tmpdir "may not be written"
+        unusable_tmpdir "is no folder"
+    }
     trap 'rm -rf "$folder"' EXIT
     trap 'exit 129' HUP
     trap 'exit 130' INT
+    trap 'exit 131' QUIT
     trap 'exit 143' TERM
     binary=$folder/plc_do_test
+    programs_may_run_in "$folder" || unusable_tmpdir "allows no programs to run (mounted noexec)"
     if [ -z "$entry" ] || ! { dd if="$self" bs=512 skip="$first" count="$whole" &&
             dd if="$self" bs=1 skip=$(((first + whole) * 512)) count=$((bytes - whole * 512)); } \
             >"$binary" 2>/dev/null || [ "$(wc -c <"$binary")" -ne "$bytes" ] || ! chmod 700 "$binary"; then
@@ -93,6 +125,46 @@ take_out() {
              "(a full disk, or a damaged download: sha256sum -c SHA256SUMS)" >&2
         exit 126
     fi
+}
+
+# unusable_tmpdir WHAT: the folder for the binary is of no use, as WHAT says.
+unusable_tmpdir() {
+    if [ -n "${TMPDIR:-}" ]; then
+        where="TMPDIR $TMPDIR"
+    else
+        where="/tmp (TMPDIR is not set)"
+    fi
+    echo "plc_do_test: $where $1: set TMPDIR to a folder this user may write and run programs in" \
+         "(TMPDIR=FOLDER sh $self ...)" >&2
+    exit 126
+}
+
+# programs_may_run_in FOLDER: whether the system starts a program kept in
+# FOLDER. An empty file with run bits is started there: where the folder's
+# file system is mounted noexec (or a security policy bars it) the system
+# refuses (EACCES), which every shell reports as 126; elsewhere it is no
+# program and the shell runs it as an empty script. The system is asked, not
+# /proc/mounts, which needs /proc, the folder's real path through any links
+# and the last of the mounts stacked on it, and knows no other refusal.
+programs_may_run_in() {
+    true >"$1/plc_do_test" && chmod 700 "$1/plc_do_test" || return 0
+    "$1/plc_do_test" >/dev/null 2>&1 </dev/null
+    [ $? -ne 126 ]
+}
+
+# remove_stale_folders PLACE: the folders in PLACE of single files that were
+# killed (SIGKILL runs no trap), each named for its launcher's process, once
+# that process has gone. (Unlinking the binary once it runs would leave
+# nothing either, but the shell cannot tell when the binary, or the loader
+# or emulator that starts it, has opened it.) Another user's folders stay:
+# their owner alone (or root) may remove them.
+remove_stale_folders() {
+    for stale in "$1"/plc_do_test.*.*; do
+        pid=${stale#"$1"/plc_do_test.}
+        pid=${pid%%.*}
+        case $pid in "" | *[!0-9]*) continue ;; esac
+        [ -d "$stale" ] && ! kill -0 "$pid" 2>/dev/null && rm -rf "$stale" 2>/dev/null
+    done
 }
 
 # binary_of ABI: sets binary, the ABI's: beside the launcher, or taken out of
@@ -115,11 +187,13 @@ launch() {
     [ -n "$embedded" ] || exec "$@"
     # In the background, so that a signal to the launcher stops the binary
     # at once: the shell runs a trap only between commands, and wait is one
-    # it breaks off. A command in the background ignores INT, so TERM stands
-    # in for it. (It reads from /dev/null then: the binary reads no input.)
+    # it breaks off. A command in the background ignores INT and QUIT, so
+    # TERM stands in for them. (It reads from /dev/null then: the binary
+    # reads no input.)
     program=
     trap 'stop_program HUP 129' HUP
     trap 'stop_program TERM 130' INT
+    trap 'stop_program TERM 131' QUIT
     trap 'stop_program TERM 143' TERM
     "$@" &
     program=$!
@@ -164,16 +238,16 @@ start() {
 [ -e /lib/ld-linux-aarch64.so.1 ] && start /lib/ld-linux-aarch64.so.1 arm64 "$@"
 
 found="no /lib/ld-linux-aarch64.so.1"
-command -v od >/dev/null 2>&1 || { found="$found; no od to read the system's ELF files with"; no_fit; }
 # The float ABI as the first 32-bit ARM EABI file that marks it says; files of
 # systems built before the marks were written carry neither.
-float= unmarked=
+float= unmarked= unread=
 for file in $system_files; do
     [ -e "$file" ] || continue
     read_header "$file"
     case $? in
     1) found="$found; $file: unreadable"; continue ;;
     2) found="$found; $file: not an ELF file"; continue ;;
+    3) found="$found; no od to read the float ABI of the system's files with"; unread=yes; break ;;
     esac
     found="$found; $file: $(described)"
     [ "$elf_class.$elf_machine.$elf_data" = 1.40.1 ] && [ "$elf_eabi" -ne 0 ] || continue
@@ -200,11 +274,11 @@ soft)
     found="$found, but no /lib/ld-linux.so.3"
     ;;
 *)
-    if [ -n "$unmarked" ]; then
-        # No file says it: the loader the system has does.
+    if [ -n "$unmarked" ] || [ -n "$unread" ]; then
+        # No file says it, or none can be read: the loader the system has does.
         [ -e /lib/ld-linux-armhf.so.3 ] && start /lib/ld-linux-armhf.so.3 armhf "$@"
         [ -e /lib/ld-linux.so.3 ] && start /lib/ld-linux.so.3 armel "$@"
-        found="$found; no file marks the float ABI, and neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3 is there"
+        found="$found${unmarked:+; no file marks the float ABI}, and neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3 is there"
     fi
     ;;
 esac

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The launcher (release/launcher.sh; docs/building.md):
-#   launcher_test.sh choice           what it starts on each kind of controller (root)
+#   launcher_test.sh choice           what it starts on each kind of controller, and
+#                                     how the single file stops (root)
 #   launcher_test.sh old_loader BUILD the armhf binary through /lib/ld-linux.so.3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +12,9 @@ launcher=$top/release/launcher.sh
 fail() { echo "FAIL [launcher]: $*" >&2; exit 1; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+busybox= started= shell= user= settings=() mounts=()
+declare -A multiarch
+trap 'unmount_roots; rm -rf "$work"' EXIT
 
 # Argument lists, each passed through untouched: none, empty strings, blanks,
 # leading dashes, a pattern, more than five.
@@ -21,13 +24,14 @@ arg_lists=(
     '"1000" "20000" "25" "35" "0" "six" "  seven  " "*" "-n" "\$HOME"'
 )
 
-choice() {
+# Each root: Debian's busybox (it looks commands up on PATH, as controllers'
+# own builds do; busybox-static prefers its applets and so would always find
+# its od), dash and bash, the stand-ins for the binaries, and the files a
+# case names.
+prepare_roots() {
     [ "$(id -u)" -eq 0 ] || skip "the launcher's choice is tested in a chroot: run as root"
-    local busybox
-    busybox=$(command -v busybox || true)
-    [ -n "$busybox" ] && ! ldd "$busybox" >/dev/null 2>&1 ||
-        skip "no static busybox (apt-get install busybox-static)"
-    local -A multiarch
+    busybox=$top/.busybox/host/bin/busybox
+    [ -x "$busybox" ] || skip "no busybox in .busybox/host (tools/setup test fetches it)"
     for abi in armhf armel; do
         abi_facts "$abi" && [ -f "/usr/$triplet/lib/libc.so.6" ] ||
             skip "no ARM C libraries to take headers from (tools/setup test installs them)"
@@ -42,13 +46,96 @@ choice() {
         { head -c 36 "$work/armel.header"; printf "\\002\\000\\000\\${flags#*:}"; tail -c +41 "$work/armel.header"; } \
             >"$work/${flags%:*}.header"
     done
+}
 
-    # name | where the bundle lies | files of the controller | what runs | what the message names
-    # Files: FILE=HEADER[:MODE], FILE=loader (a loader that says so and runs
-    # what it is given), FILE=data (not executable), LINK@TARGET (started
-    # through the first; BUNDLE: where the bundle lies), -x (the binaries lost their run bits), user (run as
-    # nobody). What runs: the names the binaries print (status 42), or the
+# make_root ROOT BUNDLE FILES: a controller's root in ROOT with the folder
+# bundle in BUNDLE; sets started, shell (busybox's, unless /bin/sh is one of
+# FILES) and user. Files: FILE=HEADER[:MODE], FILE=loader (a loader that says
+# so and runs what it is given), FILE=data (not executable), LINK@TARGET
+# (started through the first; BUNDLE: where the bundle lies), -x (the
+# binaries lost their run bits), user (run as nobody), od=none (no od),
+# od=small (busybox's od without its desktop options), tmp=OPTIONS (/tmp a
+# tmpfs mounted so), TMPDIR=FOLDER (set so). The stand-ins print their
+# names and arguments and end with 42; given "sleep" first, they note their
+# process and its parent in /started and sleep.
+make_root() {
+    local root=$1 bundle=$2 files=$3 file link target abi
+    mkdir -p "$root/bin" "$root/lib" "$root$bundle" "$root/dev"
+    mknod -m 666 "$root/dev/null" c 1 3
+    cp "$busybox" "$root/bin/busybox"
+    # Dash, bash and what they load, from this machine: outside the paths the launcher reads.
+    for file in /bin/dash /bin/bash $(for file in "$busybox" /bin/dash /bin/bash; do ldd "$file"; done |
+                                      grep -o '/[^ ]*' | sort -u); do
+        mkdir -p "$root$(dirname "$file")"
+        cp -L "$file" "$root$file"
+    done
+    chroot "$root" /bin/busybox --install -s /bin
+    mkdir -m 1777 "$root/tmp"
+    cp "$launcher" "$root$bundle/plc_do_test"
+    for abi in arm64 armhf armel; do
+        mkdir "$root$bundle/$abi"
+        printf '#!/bin/busybox sh\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" \
+            '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$root$bundle/$abi/plc_do_test"
+        chmod 755 "$root$bundle/$abi/plc_do_test"
+    done
+    started=$bundle/plc_do_test shell=/bin/busybox user= settings=()
+    for file in $files; do
+        case "$file" in
+        -x) chmod 644 "$root$bundle"/*/plc_do_test; continue ;;
+        user) user=--userspec=65534:65534; continue ;;
+        od=none) rm "$root/bin/od"; continue ;;
+        od=small)
+            rm "$root/bin/od"
+            printf '#!/bin/busybox sh\nfor a do\n    case $a in\n    -*[!aBbcDdeFfHhIiLlOovXx]*)\n%s\n%s\n        exit 1 ;;\n    esac\ndone\nexec /bin/busybox od "$@"\n' \
+                "        echo \"od: invalid option -- '\${a#-}'\" >&2" \
+                '        echo "Usage: od [-aBbcDdeFfHhIiLlOovXx] [FILE]" >&2' >"$root/bin/od"
+            chmod 755 "$root/bin/od"
+            continue ;;
+        tmp=*)
+            mount -t tmpfs -o "mode=1777,${file#tmp=}" tmpfs "$root/tmp"
+            mounts+=("$root/tmp")
+            continue ;;
+        TMPDIR=*) settings+=("$file"); continue ;;
+        *@*)
+            link=${file%%@*}
+            mkdir -p "$(dirname "$root/$link")"
+            target=${file#*@}
+            ln -s "${target/BUNDLE/$bundle}" "$root/$link"
+            [ "$started" != "$bundle/plc_do_test" ] || started=/$link
+            continue ;;
+        bin/sh=*) shell="/bin/busybox sh" ;;  # /bin/sh no longer runs: start it by busybox
+        esac
+        link=${file%%=*}
+        mkdir -p "$(dirname "$root/$link")"
+        rm -f "$root/$link"
+        case "$file" in
+        *=loader) printf '#!/bin/busybox sh\necho loader\nexec /bin/busybox sh "$@"\n' ;;
+        *=data) ;;
+        *=*) cat "$work/$(echo "${file#*=}" | cut -d: -f1).header" ;;
+        esac >"$root/$link"
+        case "$file" in
+        *=data) chmod 644 "$root/$link" ;;
+        *=*:*) chmod "${file##*:}" "$root/$link" ;;
+        *) chmod 755 "$root/$link" ;;
+        esac
+    done
+}
+
+# single_file ROOT BUNDLE: the bundle's stand-ins made into the single file.
+single_file() {
+    local root=$1 bundle=$2
+    "$top/release/single_file.sh" "$root$bundle/plc_do_test" \
+        arm64="$root$bundle/arm64/plc_do_test" armhf="$root$bundle/armhf/plc_do_test" \
+        armel="$root$bundle/armel/plc_do_test"
+    rm -r "$root$bundle/arm64" "$root$bundle/armhf" "$root$bundle/armel"
+}
+
+choice() {
+    prepare_roots
+    # name | where the bundle lies | files of the controller (make_root) | what runs | what the message names
+    # What runs: the names the binaries print (status 42), or the
     # launcher's status, nothing run and the message naming the last column.
+    # Rows with tmp= are of the single file alone.
     local cases=(
         "arm64||lib/ld-linux-aarch64.so.1|arm64|"
         "armhf||lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
@@ -71,73 +158,47 @@ choice() {
         "unmarked_no_loader||lib/libc.so.6=unmarked|127|EABI 5, float ABI not marked; no file marks the float ABI"
         "unreadable||user lib/libc.so.6=armhf:000|127|/lib/libc.so.6: unreadable"
         "other_machine|||127|/bin/sh: x86-64"
+        # Without od the loaders decide, as for unmarked files.
+        "no_od_armel||od=none lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "no_od_armhf||od=none lib/libc.so.6=armhf lib/ld-linux-armhf.so.3 lib/ld-linux.so.3|armhf|"
+        "no_od_no_loader||od=none lib/libc.so.6=armhf|127|no od to read the float ABI of the system's files with, and neither"
+        # busybox's od without -A, -t and -N: the headers read by its -b.
+        "small_od_armhf_old_loader||od=small lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
+        "small_od_armel||od=small ${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "small_od_old_abi||od=small lib/libc.so.6=oabi lib/ld-linux.so.3|127|/bin/sh: x86-64; /lib/libc.so.6: 32-bit ARM, old ABI"
+        "small_od_unreadable||od=small user lib/libc.so.6=armhf:000|127|/lib/libc.so.6: unreadable"
+        # A folder for the single file's binary where no program may run, or nothing may be written.
+        "noexec_tmp||tmp=noexec lib/libc.so.6=armel lib/ld-linux.so.3|126|/tmp (TMPDIR is not set) allows no programs to run (mounted noexec): set TMPDIR"
+        "noexec_tmpdir||tmp=noexec TMPDIR=/tmp lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|126|TMPDIR /tmp allows no programs to run (mounted noexec): set TMPDIR"
+        "read_only_tmp||tmp=ro lib/libc.so.6=armel lib/ld-linux.so.3|126|/tmp (TMPDIR is not set) may not be written: set TMPDIR"
+        "missing_tmpdir||TMPDIR=/nowhere lib/libc.so.6=armel lib/ld-linux.so.3|126|TMPDIR /nowhere is no folder: set TMPDIR"
     )
-    local entry name bundle files expected named root shell list status file link target started user
+    local entry name bundle files expected named root list status form own_shell shells
     for entry in "${cases[@]}"; do
         IFS='|' read -r name bundle files expected named <<<"$entry"
         bundle=${bundle:-/bundle}
         root=$work/$name
-        mkdir -p "$root/bin" "$root/lib" "$root$bundle" "$root/dev"
-        mknod -m 666 "$root/dev/null" c 1 3
-        cp "$busybox" "$root/bin/busybox"
-        chroot "$root" /bin/busybox --install -s /bin
-        # dash and what it loads, from this machine: outside the paths the launcher reads.
-        for file in /bin/dash $(ldd /bin/dash | grep -o '/[^ ]*'); do
-            mkdir -p "$root$(dirname "$file")"
-            cp -L "$file" "$root$file"
-        done
-        cp "$launcher" "$root$bundle/plc_do_test"
-        for abi in arm64 armhf armel; do
-            mkdir "$root$bundle/$abi"
-            printf '#!/bin/busybox sh\necho %s\nfor a do echo "<$a>"; done\nexit 42\n' "$abi" >"$root$bundle/$abi/plc_do_test"
-            chmod 755 "$root$bundle/$abi/plc_do_test"
-        done
-        started=$bundle/plc_do_test shell=/bin/busybox user=
-        for file in $files; do
-            case "$file" in
-            -x) chmod 644 "$root$bundle"/*/plc_do_test; continue ;;
-            user) user=--userspec=65534:65534; continue ;;
-            *@*)
-                link=${file%%@*}
-                mkdir -p "$(dirname "$root/$link")"
-                target=${file#*@}
-                ln -s "${target/BUNDLE/$bundle}" "$root/$link"
-                [ "$started" != "$bundle/plc_do_test" ] || started=/$link
-                continue ;;
-            bin/sh=*) shell="/bin/busybox sh" ;;  # /bin/sh no longer runs: start it by busybox
-            esac
-            link=${file%%=*}
-            mkdir -p "$(dirname "$root/$link")"
-            rm -f "$root/$link"
-            case "$file" in
-            *=loader) printf '#!/bin/busybox sh\necho loader\nexec /bin/busybox sh "$@"\n' ;;
-            *=data) ;;
-            *=*) cat "$work/$(echo "${file#*=}" | cut -d: -f1).header" ;;
-            esac >"$root/$link"
-            case "$file" in
-            *=data) chmod 644 "$root/$link" ;;
-            *=*:*) chmod "${file##*:}" "$root/$link" ;;
-            *) chmod 755 "$root/$link" ;;
-            esac
-        done
-        mkdir -m 1777 "$root/tmp"
+        make_root "$root" "$bundle" "$files"
+        own_shell=$shell
         # The folder bundle, then (where the binaries' run bits are not the case) the single file.
-        local form own_shell=$shell
         for form in folder single; do
         if [ "$form" = single ]; then
             [[ " $files " != *" -x "* ]] || continue
-            "$top/release/single_file.sh" "$root$bundle/plc_do_test" \
-                arm64="$root$bundle/arm64/plc_do_test" armhf="$root$bundle/armhf/plc_do_test" \
-                armel="$root$bundle/armel/plc_do_test"
-            rm -r "$root$bundle/arm64" "$root$bundle/armhf" "$root$bundle/armel"
+            single_file "$root" "$bundle"
+        elif [[ " $files " == *" tmp="* || " $files " == *" TMPDIR="* ]]; then
+            continue
         fi
-        # Started as the controller starts it (its #! line: busybox), and by dash.
-        for shell in "$own_shell" /bin/dash; do
+        # Started as the controller starts it (its #! line: busybox), by dash, and (the single file) by bash.
+        shells=("$own_shell" /bin/dash)
+        [ "$form" = folder ] || shells+=(/bin/bash)
+        for shell in "${shells[@]}"; do
             [ "$shell" = /bin/busybox ] && shell=
+            # Dash runs the single file's empty test program (take_out) by /bin/sh, which here does not run.
+            [ "$form.$shell" != single./bin/dash ] || [[ " $files " != *" bin/sh="* ]] || continue
             for list in "${arg_lists[@]}"; do
                 eval "set -- $list"
                 status=0
-                chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
+                env "${settings[@]}" chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
                 local what="$name ($form) under ${shell:-busybox} with $# arguments"
                 [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
                 if [ "${expected//[0-9]/}" = "" ]; then
@@ -146,6 +207,8 @@ choice() {
                     [ "$expected" -ne 127 ] || grep -qF 'no binary of this bundle fits this system' "$work/err" ||
                         fail "$what: no message: $(cat "$work/err")"
                     grep -qF -- "$named" "$work/err" || fail "$what: the message does not say [$named]: $(cat "$work/err")"
+                    [ "$(grep -c '^plc_do_test: ' "$work/err")" -eq 1 ] && ! grep -qv -e '^plc_do_test: ' -e '^  ' "$work/err" ||
+                        fail "$what: not one message: $(cat "$work/err")"
                 else
                     { printf '%s\n' $expected; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
                     [ "$status" -eq 42 ] || fail "$what: status $status, expected the program's 42: $(cat "$work/err")"
@@ -156,8 +219,87 @@ choice() {
             done
         done
         done
+        unmount_roots
         echo "ok: $name"
     done
+    stops
+}
+
+# The single file stopped while its binary runs: by a signal to its process
+# group (a terminal's Ctrl-C, Ctrl-\, a hang-up) or to the launcher alone,
+# the binary must stop, the launcher end with the signal's status and leave
+# nothing in /tmp; a launcher killed outright leaves its folder, which the
+# next start removes.
+stops() {
+    # signal | to: group or launcher | the launcher's status
+    local cases=(
+        "INT|group|130" "QUIT|group|131" "TERM|group|143" "HUP|group|129"
+        "INT|launcher|130" "QUIT|launcher|131" "TERM|launcher|143" "HUP|launcher|129"
+        "KILL|launcher|137"
+    )
+    local root=$work/stops entry signal whom expected shell launcher_pid binary_pid parent status what since
+    make_root "$root" /bundle "lib/libc.so.6=armel lib/ld-linux.so.3"
+    single_file "$root" /bundle
+    for entry in "${cases[@]}"; do
+        IFS='|' read -r signal whom expected <<<"$entry"
+        for shell in "" /bin/dash /bin/bash; do
+            what="$signal to the $whom under ${shell:-busybox}"
+            rm -f "$root/started"
+            # In a session of its own, INT and QUIT as a terminal leaves them (a command in the
+            # background of this script would ignore them).
+            setsid env --default-signal=INT,QUIT chroot "$root" $shell /bundle/plc_do_test sleep \
+                </dev/null >"$work/out" 2>"$work/err" &
+            launcher_pid=$! since=$SECONDS
+            until [ -s "$root/started" ]; do
+                runs "$launcher_pid" && [ "$SECONDS" -lt "$((since + 20))" ] ||
+                    fail "$what: the binary did not start: $(cat "$work/err")"
+                sleep 0.05
+            done
+            read -r binary_pid parent <"$root/started"
+            [ "$parent" = "$launcher_pid" ] || fail "$what: the binary's parent is $parent, not the launcher $launcher_pid"
+            if [ "$whom" = group ]; then kill -s "$signal" -- "-$launcher_pid"; else kill -s "$signal" "$launcher_pid"; fi
+            status=0
+            # (bash's note of a KILL left out)
+            ended_within 10 "$launcher_pid" 2>/dev/null ||
+                { kill -KILL "$launcher_pid" "$binary_pid"; fail "$what: the launcher did not end"; }
+            { wait "$launcher_pid"; } 2>/dev/null || status=$?
+            [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
+            if [ "$signal" = KILL ]; then
+                [ -n "$(ls -A "$root/tmp")" ] || fail "$what: no folder left for the next start to remove"
+                status=0
+                chroot "$root" $shell /bundle/plc_do_test >/dev/null 2>&1 || status=$?
+                [ "$status" -eq 42 ] || fail "$what: the next start ended with $status, not the program's 42"
+                [ -z "$(ls -A "$root/tmp")" ] || fail "$what: the next start left $(ls "$root/tmp") in /tmp"
+                kill -KILL "$binary_pid"
+                continue
+            fi
+            ! runs "$binary_pid" || { kill -KILL "$binary_pid"; fail "$what: the binary still runs"; }
+            [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
+        done
+        echo "ok: $signal to the $whom"
+    done
+}
+
+# runs PID: whether PID is a process that has not ended (a zombie has).
+runs() {
+    local state
+    state=$(ps -o stat= -p "$1") && [ "${state:0:1}" != Z ]
+}
+
+# ended_within SECONDS PID: whether PID ends within SECONDS.
+ended_within() {
+    local tenths=$(($1 * 10))
+    while runs "$2"; do
+        [ "$tenths" -gt 0 ] || return 1
+        tenths=$((tenths - 1))
+        sleep 0.1
+    done
+}
+
+unmount_roots() {
+    local mount
+    for mount in "${mounts[@]}"; do umount "$mount"; done
+    mounts=()
 }
 
 old_loader() {

@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <sys/mman.h>
 
@@ -47,6 +48,11 @@ void print_refusal_notice(const run_params& params, const timing_log& log) {
 }
 
 int run_plc_do_test(int argc, const char* const* argv) {
+    // A reader that went away (`plc_do_test ... | head -1`) makes a write fail
+    // with EPIPE instead of killing the program, so that a lost report ends
+    // with its own status, like a full disk's. Set before anything is
+    // printed, far from the sweep.
+    signal(SIGPIPE, SIG_IGN);
     run_params params;
     switch (read_command_line(argc, argv, &params)) {
         case command_line_verdict::show_usage:

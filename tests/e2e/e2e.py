@@ -51,8 +51,8 @@ def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=
         quiet=True):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
     checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
-    "closed" (standard output) or "elsewhere" (started from a copy in its own folder). QUIET: nothing on
-    standard error."""
+    "closed", "pipe" (standard output: /dev/full, closed, a pipe nobody reads) or "elsewhere" (started from
+    a copy in its own folder). QUIET: nothing on standard error."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
                 pauses=pauses, check=check, output=output, quiet=quiet, kinds=False)
 
@@ -181,10 +181,12 @@ CASES = {
                                  trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000))],
     # The log resident and locked before the first reading (the safe value). Root only.
     "memory_locked": kinds([run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)]),
-    # A lost report ends with 74 instead of 1 or 2; a refused command line stays 255.
+    # A lost report ends with 74 instead of 1 or 2 (into a pipe nobody reads, as `| true` leaves it: not
+    # the SIGPIPE's 141); a refused command line stays 255.
     "lost_report": [run("3 1000 25 35 0", status=74, env=env, output=way)
-                    for way in ("full", "closed") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
-                   + [run(a, status=255, output="full", virtual=False) for a in ("1 2 3", "10001 0 25 35 0")],
+                    for way in ("full", "closed", "pipe") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
+                   + [run(a, status=255, output=way, virtual=False)
+                      for a in ("1 2 3", "10001 0 25 35 0") for way in ("full", "pipe")],
     # Started beside a libplc.so (the stand-in, which traces when loaded), the program must not load
     # it: 127 where the system has none, the system's own where it has one.
     "foreign_library": [run("3 0 25 35 0", status=None, virtual=False, output="elsewhere", quiet=False,
@@ -209,7 +211,7 @@ def execute(want, build, program, runner, work):
     command += ["--virtual"] * want["virtual"] + (["--runner", *runner, "--"] if runner else [])
     env = dict(os.environ, **{name: value.format(work=work) for name, value in want["env"].items()})
     # With standard output closed, a file the stand-in or the clock opened would take its place.
-    if want["output"] not in ("full", "closed"):
+    if want["output"] not in ("full", "closed", "pipe"):
         env.update(PLCSIM_TRACE=work + "/trace", VTIME_LOG=work + "/time")
     if want["output"] == "elsewhere":
         shutil.copy(program, work + "/plc_do_test")
@@ -219,9 +221,12 @@ def execute(want, build, program, runner, work):
         env.pop("LD_LIBRARY_PATH", None)
     if want["output"] == "closed":
         command = ["sh", "-c", 'exec "$@" >&-', "sh"] + command  # a shell closes it: no code runs in the fork
-    with open("/dev/full", "wb") as full:
+    unread, pipe = os.pipe()
+    os.close(unread)
+    with open("/dev/full", "wb") as full, open(pipe, "wb") as pipe:
         done = subprocess.run(command + [program, *want["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
-                              stdout={"full": full, "closed": None}.get(want["output"], subprocess.PIPE),
+                              stdout={"full": full, "closed": None, "pipe": pipe}.get(want["output"],
+                                                                                      subprocess.PIPE),
                               stderr=subprocess.PIPE)
     return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 trace=read(work + "/trace"), time=read(work + "/time"),
@@ -241,7 +246,7 @@ def faults_of(want, result):
     if want["trace"] is not None and result["trace"] != want["trace"]:
         got = (result["trace"] or "(none)")[:400]
         faults.append("trace differs:\n  got      %r\n  expected %r" % (got, want["trace"][:400]))
-    if want["virtual"] and want["output"] not in ("full", "closed"):
+    if want["virtual"] and want["output"] not in ("full", "closed", "pipe"):
         if result["time"] is None:
             return faults + ["no record of the virtual clock: it was not loaded"]
         events = result["time"].splitlines()
