@@ -298,7 +298,9 @@ def judged(row, stopped):
     if status == 255:
         return fill(row, "parameters refused", first_line(row.stdout) or "status 255")
     if status in (126, 127):
-        return fill(row, "not started", first_line(said(row.stderr)) or "status %d" % status)
+        words = first_line(said(row.stderr)) or "status %d" % status
+        # The launcher's advice is for a shell; the play's word for TMPDIR:
+        return fill(row, "not started", words + (" (in the play: plc_tmpdir)" if "TMPDIR" in words else ""))
     words = first_line(said(row.stderr)) or first_line(row.stdout)
     return fill(row, "no report", "status %s, no report%s" % (status, ": " + words if words else ""))
 
