@@ -390,8 +390,13 @@ def failed_lines(rows):
 
 def table(options):
     runs = json.load(sys.stdin)
-    known = identities(options.single_file)
-    rows = [row_of(host, runs[host] or {}, known) for host in sorted(runs)]
+    faults = []
+    try:
+        known = identities(options.single_file)
+    except Exception:  # noqa: BLE001 - the rows without identities, the fault told at the end
+        faults.append(traceback.format_exc())
+        known = {}
+    rows = [row_or_fault(host, runs[host] or {}, known, faults) for host in sorted(runs)]
     write_csv(options.out + ".csv", rows)
     text = markdown(rows)
     with open(options.out + ".md", "w", encoding="utf-8") as file:
@@ -403,7 +408,24 @@ def table(options):
     failed = failed_lines(rows)
     if failed:
         print("%d of %d controllers did not pass:\n" % (len(failed), len(rows)) + "\n".join(failed), file=sys.stderr)
+    if faults:
+        print("".join(faults), end="", file=sys.stderr)
+        raise Fault("results.py failed %d times, the table written without what it could not read" % len(faults))
     return 1 if failed else 0
+
+
+class Fault(Exception):
+    """A fault of this program's, after the table is written."""
+
+
+def row_or_fault(host, run, known, faults):
+    """A controller's row; where this program fails on its result, a row that
+    says so, the traceback kept for the end, and the other rows still made."""
+    try:
+        return row_of(host, run, known)
+    except Exception as fault:  # noqa: BLE001 - this program's own fault, told at the end
+        faults.append(traceback.format_exc())
+        return fill(Row(host), "no result", "results.py failed on its result: %s: %s" % (type(fault).__name__, fault))
 
 
 def options_of(arguments):
@@ -425,8 +447,9 @@ def main(arguments):
     except BadInput as fault:
         print("plc_do_test fleet: %s" % fault, file=sys.stderr)
         return 2
-    except Exception:  # noqa: BLE001 - any fault here is this program's, and says so
-        traceback.print_exc()
+    except Exception as fault:  # noqa: BLE001 - any fault here is this program's, and says so
+        if not isinstance(fault, Fault):
+            traceback.print_exc()
         print("plc_do_test fleet: results.py failed (status %d), not a controller" % SOFTWARE_FAULT, file=sys.stderr)
         return SOFTWARE_FAULT
 
