@@ -92,6 +92,28 @@ if [ "$mode" != --inside ]; then
         [ "$got" = "${entry#*|}" ] || fail "the run limit of iter $iter, delay $delay: $got s, expected ${entry#*|} s"
     done
     echo "ok: run limits from the parameters as the program reads them: ${#limits[@]} rows"
+    # A megabyte of words after a byte that is not UTF-8, as Ansible hands it
+    # on (a lone surrogate) or replaces it (U+FFFD): cut in the tables with a
+    # mark, in full in the JSON, each byte shown.
+    python3 - "$top/fleet/results.py" "$(mktemp -u /tmp/fleet-test-words.XXXXXX)" <<'WORDS' || fail "a megabyte of words"
+import csv, json, subprocess, sys
+results, out = sys.argv[1:]
+words = {host: byte + "=" + "w" * 1000000 for host, byte in (("escaped", "\udcfc"), ("replaced", "\ufffd"))}
+runs = {host: {"iter": "10", "delay": "2000", "first": "25", "last": "35",
+               "start": {"stdout": "plc_do_test fleet: run folder /tmp/run"},
+               "ended": {"stdout": "started 1\nended 2\nstatus 3\n"}, "output": {"stdout": "", "stderr": text}}
+        for host, text in words.items()}
+ended = subprocess.run([sys.executable, results, "table", "--single-file", results, "--out", out],
+                       input=json.dumps(runs), capture_output=True, text=True).returncode
+rows = {row["host"]: row for row in csv.DictReader(open(out + ".csv", encoding="utf-8"))}
+kept = json.load(open(out + ".json", encoding="utf-8"))
+for host, shown in (("escaped", "\\xfc"), ("replaced", "\ufffd")):
+    reason = rows[host]["reason"]
+    if not reason.startswith("status 3, no report: " + shown + "=www") or "more characters, all in the JSON]" not in reason \
+            or len(reason) > 400 or kept[host]["stderr"] != shown + "=" + "w" * 1000000:
+        sys.exit("%s: the reason %r..., the JSON's %r..." % (host, reason[:80], kept[host]["stderr"][:80]))
+sys.exit(ended != 1)
+WORDS
     # A fault of results.py itself is its own status, never the one of a controller that failed.
     status=0
     python3 "$top/fleet/results.py" table --single-file "$0" --out "$(mktemp -u /tmp/fleet-test-fault.XXXXXX)" \
