@@ -135,16 +135,24 @@ WORDS
     trap clean_up EXIT
     # A user namespace whose ids are the machine's own (root is root, sshd's
     # user is sshd's), owning the mount and PID namespaces: binfmt_misc mounted
-    # there is an instance of its own (Linux 6.7 on).
-    PLC_FLEET_WORK=$work PLC_FLEET_MODE=$mode unshare --user --mount --pid --fork --kill-child "$0" --inside \
-        "${@:2}" &
+    # there is an instance of its own (Linux 6.7 on). Where there can be none
+    # (an older kernel; in a chroot, where Linux makes no user namespace),
+    # mount and PID namespaces alone, with the machine's binfmt_misc and
+    # entries named for this run, removed after it.
+    own_binfmt=
+    ! unshare --user --map-root-user --mount sh -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc' \
+        2>/dev/null || own_binfmt=yes
+    PLC_FLEET_WORK=$work PLC_FLEET_MODE=$mode PLC_FLEET_OWN_BINFMT=$own_binfmt \
+        unshare ${own_binfmt:+--user} --mount --pid --fork --kill-child "$0" --inside "${@:2}" &
     inside=$!
-    for _ in $(seq 100); do
-        [ "$(readlink "/proc/$inside/ns/user")" = "$(readlink /proc/self/ns/user)" ] || break
-        sleep 0.05
-    done
-    echo "0 0 4294967295" >"/proc/$inside/uid_map"
-    echo "0 0 4294967295" >"/proc/$inside/gid_map"
+    if [ -n "$own_binfmt" ]; then
+        for _ in $(seq 100); do
+            [ "$(readlink "/proc/$inside/ns/user")" = "$(readlink /proc/self/ns/user)" ] || break
+            sleep 0.05
+        done
+        echo "0 0 4294967295" >"/proc/$inside/uid_map"
+        echo "0 0 4294967295" >"/proc/$inside/gid_map"
+    fi
     status=0
     wait "$inside" || status=$?
     inside=
@@ -165,13 +173,21 @@ mount -t proc proc /proc
 mount -t tmpfs -o mode=755 tmpfs /run
 mkdir -m 755 /run/sshd
 mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null ||
-    skip "no binfmt_misc of the test's own here (Linux 6.7 on), so no ARM root can be entered"
+    skip "binfmt_misc cannot be mounted here, so no ARM root can be entered"
 # ARM binaries run through qemu-user as binfmt_misc starts them, with the
-# interpreter opened now (flag F), so that it works inside the roots.
+# interpreter opened now (flag F), so that it works inside the roots; in the
+# machine's binfmt_misc under names of this run's, removed after it.
+registered=()
+[ -n "$PLC_FLEET_OWN_BINFMT" ] ||
+    trap 'for entry in "${registered[@]}"; do echo -1 >"/proc/sys/fs/binfmt_misc/$entry" || true; done' EXIT
 for machine in arm aarch64; do
-    cat "/usr/lib/binfmt.d/qemu-$machine.conf" >/proc/sys/fs/binfmt_misc/register 2>/dev/null ||
+    entry=qemu-$machine
+    [ -n "$PLC_FLEET_OWN_BINFMT" ] || entry=plc_fleet_test_${machine}_${work##*.}
+    sed "s/^:qemu-$machine:/:$entry:/" "/usr/lib/binfmt.d/qemu-$machine.conf" >/proc/sys/fs/binfmt_misc/register 2>/dev/null ||
         skip "qemu-$machine cannot be registered with binfmt_misc here"
+    registered+=("$entry")
 done
+[ -n "$PLC_FLEET_OWN_BINFMT" ] || echo "note: no binfmt_misc of the test's own here: the machine's, with entries of this run's"
 
 case $mode in
     --beside) controllers=("${controllers[@]:0:3}") ;;
