@@ -5,11 +5,13 @@
 # the stand-in libplc.so and its settings. The test runs in namespaces of its
 # own (user, mount, PID): its own binfmt_misc instance, /run, /proc and
 # mounts, none of the machine's, so that it runs beside another run of itself
-# or anything else that uses binfmt_misc, and nothing of it outlives it.
-# Root only.
+# or anything else that uses binfmt_misc, and nothing of it outlives it
+# (where Linux makes no user namespace, the machine's binfmt_misc, with
+# entries of the run's). Root only.
 #   tests/fleet/fleet_test.sh            every row, beside a second run of itself
 #   tests/fleet/fleet_test.sh --plant N  N controllers at once: their start and end times
-# (after the controller presets' builds: build-ABI/)
+# (after the controller presets' builds: build-ABI/; PLC_FLEET_KEEP=1 keeps
+# the test's folder, its tables and logs)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/abis.sh"
