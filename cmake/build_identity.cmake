@@ -1,5 +1,5 @@
-# Writes the identity a built program carries into OUTPUT, when it differs
-# from what OUTPUT holds: PREFIX ("plc_do_test 1.0.0 armhf"), then "commit"
+# Writes the identity the built programs carry, after their names, into
+# OUTPUT, when it differs from what OUTPUT holds: PREFIX ("1.0.0 armhf"), then "commit"
 # and the commit checked out in SOURCE_DIR ("+modified" when tracked files
 # differ from it; "unknown" outside a git checkout). Run at every build, so
 # that a binary names the commit it was built from; an unchanged identity
@@ -24,4 +24,4 @@ else()
 endif()
 # file(CONFIGURE) writes OUTPUT only when its text changes.
 file(CONFIGURE OUTPUT ${OUTPUT}
-     CONTENT "#define PLC_DO_TEST_IDENTITY \"${PREFIX} commit ${commit}\"\n" @ONLY)
+     CONTENT "#define PLC_BUILD_IDENTITY \"${PREFIX} commit ${commit}\"\n" @ONLY)

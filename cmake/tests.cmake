@@ -44,9 +44,13 @@ elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
     plcsim/plcsim_test.cc
+    report/profile_analysis_test.cc
+    report/profile_output_test.cc
     report/report_test.cc
+    run/profile_options_test.cc
     run/run_params_test.cc
     run/run_test.cc
+    run/system_settings_test.cc
     sweep/sweep_test.cc)
   target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
   gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
@@ -141,7 +145,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   find_program(VALGRIND_PROGRAM valgrind)
   if(VALGRIND_PROGRAM)
     add_e2e_tests(memcheck
-      CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted
+      CASES usage iteration_limit no_iterations refused_then_accepted full_log write_never_accepted profile_figures
       RUNNER ${VALGRIND_PROGRAM} --tool=memcheck --quiet --error-exitcode=99 --leak-check=full
              --errors-for-leak-kinds=definite)
   else()

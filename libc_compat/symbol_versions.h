@@ -10,6 +10,7 @@
 // librt.so.1 first (docs/compatibility.md says why).
 #if defined(__arm__)
 __asm__(".symver clock_gettime,clock_gettime@GLIBC_2.4");
+__asm__(".symver clock_getres,clock_getres@GLIBC_2.4");
 #endif
 // AArch64's first C library (2.17) is the version every call asks for.
 

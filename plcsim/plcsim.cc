@@ -35,6 +35,12 @@ struct simulated_controller {
 
     uint32_t write_us;
 
+    // Writes to the outputs slow_first..slow_last take slow_us instead.
+    bool slow_outputs;
+    int32_t slow_first;
+    int32_t slow_last;
+    uint32_t slow_us;
+
     const char* locked_report;  // PLCSIM_LOCKED, until the first safe value
 };
 
@@ -95,11 +101,12 @@ bool parse_count(const char* text, uint32_t* out) {
     return true;
 }
 
-// FIRST-LAST, each a signed decimal number, FIRST not above LAST.
-bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
+// FIRST-LAST, each a signed decimal number, FIRST not above LAST, read up to
+// the first character past it.
+bool parse_range(const char** cursor, int32_t* first, int32_t* last) {
     int64_t from, to;
-    if (!parse_number(&text, INT32_MIN, INT32_MAX, &from) || *text++ != '-') return false;
-    if (!parse_number(&text, INT32_MIN, INT32_MAX, &to) || *text != '\0' || from > to) return false;
+    if (!parse_number(cursor, INT32_MIN, INT32_MAX, &from) || *(*cursor)++ != '-') return false;
+    if (!parse_number(cursor, INT32_MIN, INT32_MAX, &to) || from > to) return false;
     *first = static_cast<int32_t>(from);
     *last = static_cast<int32_t>(to);
     return true;
@@ -110,6 +117,17 @@ bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
 void say(int fd, const char* text) {
     const size_t length = strlen(text);
     if (write(fd, text, length) != static_cast<ssize_t>(length) || write(fd, "\n", 1) != 1) _exit(3);
+}
+
+bool parse_output_range(const char* text, int32_t* first, int32_t* last) {
+    return parse_range(&text, first, last) && *text == '\0';
+}
+
+// FIRST-LAST:US
+bool parse_slow_outputs(const char* text) {
+    if (!parse_range(&text, &sim.slow_first, &sim.slow_last) || *text++ != ':') return false;
+    sim.slow_outputs = true;
+    return parse_count(text, &sim.slow_us);
 }
 
 // A copy of /proc/self/smaps: each mapping's size and what of it is resident
@@ -160,6 +178,9 @@ __attribute__((constructor)) void set_up_from_environment() {
     if (const char* text = getenv("PLCSIM_WRITE_US")) {
         if (!parse_count(text, &sim.write_us)) refuse_setting("PLCSIM_WRITE_US", text);
     }
+    if (const char* text = getenv("PLCSIM_SLOW")) {
+        if (!parse_slow_outputs(text)) refuse_setting("PLCSIM_SLOW", text);
+    }
     if (const char* text = getenv("PLCSIM_OUTPUTS")) {
         if (!parse_output_range(text, &sim.first_output, &sim.last_output)) {
             refuse_setting("PLCSIM_OUTPUTS", text);
@@ -187,7 +208,9 @@ __attribute__((destructor)) void write_trace_at_exit() {
 }  // namespace
 
 extern "C" int32_t plc_write_port(int32_t port, int32_t value) {
-    if (sim.write_us != 0) sleep_for(sim.write_us / 1000000, sim.write_us % 1000000 * 1000);
+    const bool slow = sim.slow_outputs && port >= sim.slow_first && port <= sim.slow_last;
+    const uint32_t write_us = slow ? sim.slow_us : sim.write_us;
+    if (write_us != 0) sleep_for(write_us / 1000000, write_us % 1000000 * 1000);
     int32_t result = -1;
     if (output_exists(port)) {
         if (sim.refused_so_far < sim.refusals_per_write) {

@@ -4,9 +4,11 @@
 # The single file for every controller is this text with the binaries after
 # it: it takes the one that fits out into a private folder, runs it, removes
 # the folder and ends with the binary's status. POSIX sh: busybox ash and dash.
+# As plc_do_profile beside it, it starts the plc_do_profile binaries; the
+# single file does when its first argument is --profile (taken away).
 
-# The single file's binaries, ABI:BLOCK:BYTES each (BLOCK: where it starts,
-# in 512-byte blocks of this file), set when the file is made
+# The single file's binaries, ABI/PROGRAM:BLOCK:BYTES each (BLOCK: where it
+# starts, in 512-byte blocks of this file), set when the file is made
 # (release/single_file.sh); empty in the folder bundle.
 embedded=
 folder=
@@ -25,6 +27,22 @@ while [ -h "$self" ] && [ "$hops" -lt 40 ]; do
     hops=$((hops + 1))
 done
 case $self in */*) here=${self%/*} ;; *) here=. ;; esac
+
+# program_named NAME: sets program, the one the launcher's file NAME (links
+# followed) starts: the bundle holds a launcher named for each program.
+program_named() {
+    case $1 in
+    plc_do_profile) program=plc_do_profile ;;
+    *) program=plc_do_test ;;
+    esac
+}
+
+program_named "${self##*/}"
+# The single file bears the download's name: there --profile first chooses.
+if [ -n "$embedded" ] && [ "${1-}" = --profile ]; then
+    program=plc_do_profile
+    shift
+fi
 
 system_files="/bin/sh /lib/libc.so.6 /lib/arm-linux-gnueabihf/libc.so.6 /lib/arm-linux-gnueabi/libc.so.6"
 
@@ -100,7 +118,7 @@ no_fit() {
 take_out() {
     entry=
     for each in $embedded; do
-        case $each in "$1":*) entry=${each#*:} ;; esac
+        case $each in "$1/$program":*) entry=${each#*:} ;; esac
     done
     first=${entry%%:*} bytes=${entry#*:}
     whole=$((bytes / 512))
@@ -116,7 +134,7 @@ take_out() {
     trap 'exit 130' INT
     trap 'exit 131' QUIT
     trap 'exit 143' TERM
-    binary=$folder/plc_do_test
+    binary=$folder/$program
     programs_may_run_in "$folder" || unusable_tmpdir "allows no programs to run (mounted noexec)"
     if [ -z "$entry" ] || ! { dd if="$self" bs=512 skip="$first" count="$whole" &&
             dd if="$self" bs=1 skip=$(((first + whole) * 512)) count=$((bytes - whole * 512)); } \
@@ -171,7 +189,7 @@ remove_stale_folders() {
 # this file (once).
 binary_of() {
     if [ -z "$embedded" ]; then
-        binary=$here/$1/plc_do_test
+        binary=$here/$1/$program
     elif [ -z "$folder" ]; then
         take_out "$1"
     fi
@@ -220,7 +238,7 @@ through_loader() {
     fi
     [ -r "$binary" ] && [ -x "$loader" ] && launch "$abi" "$loader" "$loader" "$binary" "$@"
     echo "plc_do_test: $binary cannot be started: it is not executable (copying may have lost its" \
-         "run bits) and $loader cannot start it. Make the binaries executable: chmod +x \"$here\"/*/plc_do_test" >&2
+         "run bits) and $loader cannot start it. Make the binaries executable: chmod +x \"$here\"/*/plc_do_*" >&2
     exit 126
 }
 

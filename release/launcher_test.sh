@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # The launcher (release/launcher.sh; docs/building.md):
-#   launcher_test.sh choice           what it starts on each kind of controller, and
+#   launcher_test.sh choice           which program it starts on each kind of controller, and
 #                                     how the single file stops (root)
 #   launcher_test.sh old_loader BUILD the armhf binary through /lib/ld-linux.so.3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$top/release/launcher.sh
 . "$top/tools/abis.sh"
+. "$top/tools/programs.sh"
 
 . "$top/tests/support/skip.sh"
 fail() { echo "FAIL [launcher]: $*" >&2; exit 1; }
 
 work=$(mktemp -d)
-busybox= started= shell= user= settings=() mounts=()
+busybox= started= shell= user= settings=() mounts=() program=
 declare -A multiarch
 trap 'unmount_roots; rm -rf "$work"' EXIT
 
 # Argument lists, each passed through untouched: none, empty strings, blanks,
-# leading dashes, a pattern, more than five.
+# leading dashes, --profile after the first, a pattern, more than five.
 arg_lists=(
     ''
-    '"" " " "-x" "--help"'
+    '"" " " "-x" "--help" "--profile"'
     '"1000" "20000" "25" "35" "0" "six" "  seven  " "*" "-n" "\$HOME"'
 )
 
@@ -49,14 +50,16 @@ prepare_roots() {
 }
 
 # make_root ROOT BUNDLE FILES: a controller's root in ROOT with the folder
-# bundle in BUNDLE; sets started, shell (busybox's, unless /bin/sh is one of
-# FILES) and user. Files: FILE=HEADER[:MODE], FILE=loader (a loader that says
-# so and runs what it is given), FILE=data (not executable), LINK@TARGET
-# (started through the first; BUNDLE: where the bundle lies), -x (the
-# binaries lost their run bits), user (run as nobody), od=none (no od),
+# bundle in BUNDLE; sets started, program, shell (busybox's, unless /bin/sh
+# is one of FILES), user and settings (its environment). Files:
+# FILE=HEADER[:MODE], FILE=loader (a loader that says so and runs what it is
+# given), FILE=data (not executable), LINK@TARGET (started through the
+# first; BUNDLE: where the bundle lies), -x (the binaries lost their run
+# bits), user (run as nobody), profile (plc_do_profile started: the bundle's
+# launcher of that name, the single file with --profile first), od=none (no od),
 # od=small (busybox's od without its desktop options), tmp=OPTIONS (/tmp a
 # tmpfs mounted so), TMPDIR=FOLDER (set so). The stand-ins print their
-# names and arguments and end with 42; given "sleep" first, they note their
+# ABI, program and arguments and end with 42; given "sleep" first, they note their
 # process and its parent in /started and sleep.
 make_root() {
     local root=$1 bundle=$2 files=$3 file link target abi
@@ -71,18 +74,21 @@ make_root() {
     done
     chroot "$root" /bin/busybox --install -s /bin
     mkdir -m 1777 "$root/tmp"
-    cp "$launcher" "$root$bundle/plc_do_test"
-    for abi in arm64 armhf armel; do
-        mkdir "$root$bundle/$abi"
-        printf '#!/bin/busybox sh\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" \
-            '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$root$bundle/$abi/plc_do_test"
-        chmod 755 "$root$bundle/$abi/plc_do_test"
+    for program in $(plc_programs); do
+        cp "$launcher" "$root$bundle/$program"
+        for abi in $(plc_abis); do
+            mkdir -p "$root$bundle/$abi"
+            printf '#!/bin/busybox sh\necho %s\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" "$program" \
+                '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$root$bundle/$abi/$program"
+            chmod 755 "$root$bundle/$abi/$program"
+        done
     done
-    started=$bundle/plc_do_test shell=/bin/busybox user= settings=()
+    started=$bundle/plc_do_test program=plc_do_test shell=/bin/busybox user= settings=()
     for file in $files; do
         case "$file" in
-        -x) chmod 644 "$root$bundle"/*/plc_do_test; continue ;;
+        -x) chmod 644 "$root$bundle"/*/plc_do_*; continue ;;
         user) user=--userspec=65534:65534; continue ;;
+        profile) started=$bundle/plc_do_profile program=plc_do_profile; continue ;;
         od=none) rm "$root/bin/od"; continue ;;
         od=small)
             rm "$root/bin/od"
@@ -101,7 +107,7 @@ make_root() {
             mkdir -p "$(dirname "$root/$link")"
             target=${file#*@}
             ln -s "${target/BUNDLE/$bundle}" "$root/$link"
-            [ "$started" != "$bundle/plc_do_test" ] || started=/$link
+            [ "$started" != "$bundle/$program" ] || started=/$link
             continue ;;
         bin/sh=*) shell="/bin/busybox sh" ;;  # /bin/sh no longer runs: start it by busybox
         esac
@@ -121,13 +127,14 @@ make_root() {
     done
 }
 
-# single_file ROOT BUNDLE: the bundle's stand-ins made into the single file.
+# single_file ROOT BUNDLE: the bundle's stand-ins made into the single file,
+# in each launcher's place.
 single_file() {
-    local root=$1 bundle=$2
-    "$top/release/single_file.sh" "$root$bundle/plc_do_test" \
-        arm64="$root$bundle/arm64/plc_do_test" armhf="$root$bundle/armhf/plc_do_test" \
-        armel="$root$bundle/armel/plc_do_test"
-    rm -r "$root$bundle/arm64" "$root$bundle/armhf" "$root$bundle/armel"
+    local root=$1 bundle=$2 embedded file
+    mapfile -t embedded < <(plc_embedded "$root$bundle/{abi}/{program}")
+    "$top/release/single_file.sh" "$work/single.run" "${embedded[@]}"
+    for file in $(plc_programs); do cp "$work/single.run" "$root$bundle/$file"; done
+    for file in $(plc_abis); do rm -r "$root$bundle/$file"; done
 }
 
 choice() {
@@ -151,7 +158,7 @@ choice() {
         "space_in_folder|/opt/plc do test|usr/bin/plc_do_test@BUNDLE/plc_do_test lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
         "no_run_bits_arm64||-x lib/ld-linux-aarch64.so.1=loader|loader arm64|"
         "no_run_bits_armhf||-x usr/bin/pdt@/bundle/plc_do_test lib/libc.so.6=armhf lib/ld-linux-armhf.so.3=loader|loader armhf|"
-        "no_run_bits_no_loader||-x lib/libc.so.6=armel lib/ld-linux.so.3=data|126|chmod +x \"/bundle\"/*/plc_do_test"
+        "no_run_bits_no_loader||-x lib/libc.so.6=armel lib/ld-linux.so.3=data|126|chmod +x \"/bundle\"/*/plc_do_*"
         "old_abi||lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
         "hard_float_no_loader||lib/libc.so.6=armhf|127|neither /lib/ld-linux-armhf.so.3 nor /lib/ld-linux.so.3"
         "soft_float_no_loader||lib/libc.so.6=armel|127|soft float, but no /lib/ld-linux.so.3"
@@ -172,19 +179,31 @@ choice() {
         "noexec_tmpdir||tmp=noexec TMPDIR=/tmp lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|126|TMPDIR /tmp allows no programs to run (mounted noexec): set TMPDIR"
         "read_only_tmp||tmp=ro lib/libc.so.6=armel lib/ld-linux.so.3|126|/tmp (TMPDIR is not set) may not be written: set TMPDIR"
         "missing_tmpdir||TMPDIR=/nowhere lib/libc.so.6=armel lib/ld-linux.so.3|126|TMPDIR /nowhere is no folder: set TMPDIR"
+        # plc_do_profile: the bundle's launcher of that name, the single file with --profile first.
+        "profile_arm64||profile lib/ld-linux-aarch64.so.1|arm64|"
+        "profile_armhf||profile lib/libc.so.6=armhf lib/ld-linux-armhf.so.3|armhf|"
+        "profile_armhf_old_loader||profile lib/libc.so.6=armhf lib/ld-linux.so.3=loader|loader armhf|"
+        "profile_armel||profile ${multiarch[armel]}/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "profile_relative_link||profile usr/local/bin/pdp@../lib/pdp usr/local/lib/pdp@../../../bundle/plc_do_profile lib/libc.so.6=armel lib/ld-linux.so.3|armel|"
+        "profile_no_run_bits_arm64||profile -x lib/ld-linux-aarch64.so.1=loader|loader arm64|"
+        "profile_no_fit||profile lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
+        "profile_noexec_tmp||profile tmp=noexec lib/libc.so.6=armel lib/ld-linux.so.3|126|/tmp (TMPDIR is not set) allows no programs to run (mounted noexec): set TMPDIR"
     )
-    local entry name bundle files expected named root list status form own_shell shells
+    local entry name bundle files expected named root list status form own_shell shells chooser
     for entry in "${cases[@]}"; do
         IFS='|' read -r name bundle files expected named <<<"$entry"
         bundle=${bundle:-/bundle}
         root=$work/$name
         make_root "$root" "$bundle" "$files"
-        own_shell=$shell
-        # The folder bundle, then (where the binaries' run bits are not the case) the single file.
+        own_shell=$shell chooser=()
+        # The folder bundle, then (where the binaries' run bits are not the case) the single
+        # file, started by the name plc_do_test: --profile first chooses.
         for form in folder single; do
         if [ "$form" = single ]; then
             [[ " $files " != *" -x "* ]] || continue
             single_file "$root" "$bundle"
+            [ "$program" = plc_do_test ] || chooser=(--profile)
+            [ "$started" != "$bundle/plc_do_profile" ] || started=$bundle/plc_do_test
         elif [[ " $files " == *" tmp="* || " $files " == *" TMPDIR="* ]]; then
             continue
         fi
@@ -198,7 +217,8 @@ choice() {
             for list in "${arg_lists[@]}"; do
                 eval "set -- $list"
                 status=0
-                env "${settings[@]}" chroot $user "$root" $shell "$started" "$@" >"$work/out" 2>"$work/err" || status=$?
+                env "${settings[@]}" chroot $user "$root" $shell "$started" "${chooser[@]}" "$@" >"$work/out" 2>"$work/err" ||
+                    status=$?
                 local what="$name ($form) under ${shell:-busybox} with $# arguments"
                 [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
                 if [ "${expected//[0-9]/}" = "" ]; then
@@ -210,7 +230,7 @@ choice() {
                     [ "$(grep -c '^plc_do_test: ' "$work/err")" -eq 1 ] && ! grep -qv -e '^plc_do_test: ' -e '^  ' "$work/err" ||
                         fail "$what: not one message: $(cat "$work/err")"
                 else
-                    { printf '%s\n' $expected; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
+                    { printf '%s\n' $expected "$program"; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
                     [ "$status" -eq 42 ] || fail "$what: status $status, expected the program's 42: $(cat "$work/err")"
                     cmp -s "$work/out" "$work/expected" ||
                         fail "$what: started [$(paste -sd' ' "$work/out")], expected [$(paste -sd' ' "$work/expected")]"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The single file for every controller: release/launcher.sh with each ABI's
-# binary after its text, each from a 512-byte block on, and where they lie
-# in its line embedded= (docs/building.md). The same binaries give the same
+# binaries after its text (one per program of cmake/programs.txt), each from
+# a 512-byte block on, and where they lie in its line embedded=, as
+# ABI/PROGRAM:BLOCK:BYTES (docs/building.md). The same binaries give the same
 # bytes.
-#   release/single_file.sh OUT ABI=BINARY...
+#   release/single_file.sh OUT ABI/PROGRAM=BINARY...
 set -euo pipefail
 export LC_ALL=C  # lengths in bytes
-out=${1:?usage: release/single_file.sh OUT ABI=BINARY...}
+out=${1:?usage: release/single_file.sh OUT ABI/PROGRAM=BINARY...}
 shift
-[ $# -gt 0 ] || { echo "usage: release/single_file.sh OUT ABI=BINARY..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: release/single_file.sh OUT ABI/PROGRAM=BINARY..." >&2; exit 2; }
 launcher=$(dirname "$0")/launcher.sh
 grep -qx 'embedded=' "$launcher" || { echo "single_file: $launcher has no line embedded=" >&2; exit 1; }
 
@@ -23,7 +24,7 @@ while [ "$text_blocks" -ne "$previous" ]; do
         entries+=("${pair%%=*}:$at:$bytes")
         at=$((at + $(blocks "$bytes")))
     done
-    text=$(sed "s/^embedded=\$/embedded=\"${entries[*]}\"/" "$launcher")
+    text=$(sed "s|^embedded=\$|embedded=\"${entries[*]}\"|" "$launcher")
     text_blocks=$(blocks $((${#text} + 1)))
 done
 

@@ -2,6 +2,7 @@
 #ifndef REPORT_REPORT_H
 #define REPORT_REPORT_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <sys/time.h>
 
@@ -19,6 +20,11 @@ void count_delay(delay_stats* stats, uint64_t delay_us);
 
 // One pass over the iterations the sweep completed (at most params.iter).
 delay_stats analyse_log(const run_params& params, const timing_log& log);
+
+// The seven lines of the report, as text: room for them with every number at
+// its longest.
+constexpr size_t report_text_size = 256;
+void format_report(char* text, size_t size, const timing_log& log, const delay_stats& stats);
 
 // Writes the seven lines of the report to standard output.
 void print_report(const timing_log& log, const delay_stats& stats);

@@ -40,19 +40,28 @@ __attribute__((noinline)) void touch_stack() {
     for (size_t i = 0; i < sizeof area; i += 256) area[i] = 0;
 }
 
+void format_refusal_notice(char* text, size_t size, const run_params& params, const timing_log& log) {
+    snprintf(text, size, "output %u refused every write for %i s; run stopped after %u of %u iterations\n",
+             static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
+             static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
+             static_cast<unsigned>(params.iter));
+}
+
 void print_refusal_notice(const run_params& params, const timing_log& log) {
-    printf("output %u refused every write for %i s; run stopped after %u of %u iterations\n",
-           static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
-           static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
-           static_cast<unsigned>(params.iter));
+    char text[refusal_notice_size];
+    format_refusal_notice(text, sizeof text, params, log);
+    fputs(text, stdout);
+}
+
+void ignore_closed_pipe() {
+    // A reader that went away (`plc_do_test ... | head -1`) makes a write fail
+    // with EPIPE instead of killing the program, so that a lost report ends
+    // with its own status, like a full disk's.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 int run_plc_do_test(int argc, const char* const* argv) {
-    // A reader that went away (`plc_do_test ... | head -1`) makes a write fail
-    // with EPIPE instead of killing the program, so that a lost report ends
-    // with its own status, like a full disk's. Set before anything is
-    // printed, far from the sweep.
-    signal(SIGPIPE, SIG_IGN);
+    ignore_closed_pipe();
     run_params params;
     switch (read_command_line(argc, argv, &params)) {
         case command_line_verdict::show_usage:

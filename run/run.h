@@ -2,6 +2,8 @@
 #ifndef RUN_RUN_H
 #define RUN_RUN_H
 
+#include <stddef.h>
+
 #include "run/run_params.h"
 #include "sweep/timing_log.h"
 
@@ -13,10 +15,17 @@ constexpr int exit_write_never_accepted = 2;
 // sysexits.h, in place of 1 or 2.
 constexpr int exit_output_lost = 74;
 
+// A report written into a pipe nobody reads ends with exit_output_lost, not
+// by SIGPIPE. Called before anything is printed, far from the sweep.
+void ignore_closed_pipe();
+
 // Everything `main` does: returns the process's exit status.
 int run_plc_do_test(int argc, const char* const* argv);
 
 // "output N refused every write for 10 s; run stopped after K of M iterations"
+// and a line feed, as text (its numbers of 10 digits at most) or on standard output.
+constexpr size_t refusal_notice_size = 128;
+void format_refusal_notice(char* text, size_t size, const run_params& params, const timing_log& log);
 void print_refusal_notice(const run_params& params, const timing_log& log);
 
 // A safe thread's body: keeps the safe value of output 42 at 1, showing a "*"

@@ -27,3 +27,8 @@ uint32_t cycle_length(uint32_t first, uint32_t last) {
 void sweep_outputs(const run_params& params, timing_log& log) {
     sweep_outputs_through<controller_io>(params, log);
 }
+
+void sweep_outputs_profiled(const run_params& params, profile_log& log) {
+    write_reading extra{timespec{}, 0, log.writes};
+    sweep_outputs_through<controller_io>(params, log.timing, &extra);
+}

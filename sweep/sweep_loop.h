@@ -5,12 +5,16 @@
 //   void write_safe_value(int32_t port, int32_t value);
 //   void read_clock(timespec* now);   // the monotonic clock
 //   void pause_us(uint32_t us);
+// `Extra` is what an iteration keeps beside its two readings: nothing
+// (plc_do_test), or the reading after its accepted write and the number of
+// its refused attempts (plc_do_profile).
 #ifndef SWEEP_SWEEP_LOOP_H
 #define SWEEP_SWEEP_LOOP_H
 
 #include <stdint.h>
 #include <time.h>
 
+#include "sweep/profile_log.h"
 #include "sweep/sweep.h"
 
 // The nanoseconds of a reading lie in [0, 10^9): an unsigned 32-bit
@@ -31,26 +35,58 @@ inline int64_t microseconds_between(const timespec& from, const timespec& to) {
 }
 
 // Whether a write refused since `first_attempt` has been refused for too
-// long.
+// long. Inline in each sweep's refused path, so that neither pays a call.
 template <class Io>
-inline bool refused_for_too_long(const timespec& first_attempt) {
+__attribute__((always_inline)) inline bool refused_for_too_long(const timespec& first_attempt) {
     timespec now;
     Io::read_clock(&now);
     return microseconds_between(first_attempt, now) >= refusal_limit_us;
+}
+
+// plc_do_test's iterations keep nothing more.
+struct no_write_reading {};
+
+// plc_do_profile's: filled inside a window, moved to the log after it.
+struct write_reading {
+    timespec after_write;   // read just after the accepted write returned
+    uint32_t refused;       // attempts refused before it; set on the refused path only
+    write_entry* next;      // the log's entry of the iteration under way
+};
+
+template <class Io>
+inline void read_after_write(no_write_reading*) {}
+template <class Io>
+inline void read_after_write(write_reading* extra) {
+    Io::read_clock(&extra->after_write);
+}
+
+inline void count_refused(no_write_reading*, uint32_t) {}
+inline void count_refused(write_reading* extra, uint32_t refused) { extra->refused = refused; }
+
+// After the iteration's second reading, outside its window.
+inline void keep_write_reading(no_write_reading*) {}
+inline void keep_write_reading(write_reading* extra) {
+    extra->next->after_write = timeval_of(extra->after_write);
+    extra->next->refused = extra->refused;
+    extra->refused = 0;
+    ++extra->next;
 }
 
 // After a refused attempt at a write: its pause, then new attempts, each
 // followed by its pause, until the controller accepts (true) or the write has
 // been refused for refusal_limit_us since `first_attempt` (false). Out of
 // line and cold, so that the loop keeps its registers and its accepted path
-// holds no more than the write, one test and the pause.
-template <class Io>
+// holds no more than the write, one test, plc_do_profile's reading and the
+// pause.
+template <class Io, class Extra>
 __attribute__((noinline, cold)) bool retry_refused_write(int32_t port, int32_t value, uint32_t delay,
-                                                         const timespec& first_attempt) {
-    for (;;) {
+                                                         const timespec& first_attempt, Extra* extra) {
+    for (uint32_t refused = 1;; ++refused) {
         Io::pause_us(delay);
         if (refused_for_too_long<Io>(first_attempt)) return false;
         if (Io::write_port(port, value) >= 0) {
+            read_after_write<Io>(extra);
+            count_refused(extra, refused);
             Io::pause_us(delay);
             return true;
         }
@@ -61,29 +97,40 @@ __attribute__((noinline, cold)) bool retry_refused_write(int32_t port, int32_t v
 // returning false, once the write has been refused for refusal_limit_us since
 // `first_attempt`; the clock is read for that on the refused path only. The
 // result is tested before the pause, so that it need not be kept across it.
-template <class Io>
+template <class Io, class Extra>
 inline bool write_until_accepted(int32_t port, int32_t value, uint32_t delay,
-                                 const timespec& first_attempt) {
+                                 const timespec& first_attempt, Extra* extra) {
     if (__builtin_expect(Io::write_port(port, value) < 0, 0)) {
-        return retry_refused_write<Io>(port, value, delay, first_attempt);
+        return retry_refused_write<Io>(port, value, delay, first_attempt, extra);
     }
+    read_after_write<Io>(extra);
     Io::pause_us(delay);
     return true;
 }
 
+// Left to itself, clang calls plc_do_profile's time_one_write out of line,
+// and a window reloads its arguments from the stack; GCC inlines both
+// programs' (forced, it lays plc_do_test's loop out differently).
+#if defined(__clang__)
+#define SWEEP_ITERATION_INLINE __attribute__((always_inline)) inline
+#else
+#define SWEEP_ITERATION_INLINE inline
+#endif
+
 // One iteration, from the reading before its write to the reading after its
 // last pause. Returns false, leaving the second entry alone, when the write
 // was never accepted.
-template <class Io>
-inline bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint32_t delay,
-                           timespec* before, timespec* after) {
+template <class Io, class Extra>
+SWEEP_ITERATION_INLINE bool time_one_write(timing_entry* pair, int32_t port, int32_t value, uint32_t delay,
+                           timespec* before, timespec* after, Extra* extra) {
     pair[0].mark = mark_before_write;
     Io::read_clock(before);
-    if (!write_until_accepted<Io>(port, value, delay, *before)) return false;
+    if (!write_until_accepted<Io>(port, value, delay, *before, extra)) return false;
     pair[1].mark = mark_after_pause;
     Io::read_clock(after);
     pair[0].time = timeval_of(*before);
     pair[1].time = timeval_of(*after);
+    keep_write_reading(extra);
     return true;
 }
 
@@ -122,8 +169,8 @@ inline void record_refusal(timing_log& log, const timing_entry* pair, uint32_t p
     log.refused_port = static_cast<int32_t>(port);
 }
 
-template <class Io>
-void sweep_outputs_through(const run_params& params, timing_log& log) {
+template <class Io, class Extra = no_write_reading>
+void sweep_outputs_through(const run_params& params, timing_log& log, Extra* extra = nullptr) {
     timespec reading;
     Io::read_clock(&reading);
     log.run_start = timeval_of(reading);
@@ -152,13 +199,13 @@ void sweep_outputs_through(const run_params& params, timing_log& log) {
     timespec after;
     while (pair != end) {
         next_iteration<true>(port, pair, &before, &after, first, last);
-        if (!time_one_write<Io>(pair - 2, static_cast<int32_t>(port), 0, delay, &before, &after)) {
+        if (!time_one_write<Io>(pair - 2, static_cast<int32_t>(port), 0, delay, &before, &after, extra)) {
             record_refusal(log, pair, port);
             break;
         }
         if (pair == end) break;
         next_iteration<hide_second_pair>(port, pair, &before, &after, first, last);
-        if (!time_one_write<Io>(pair - 2, static_cast<int32_t>(port), 1, delay, &before, &after)) {
+        if (!time_one_write<Io>(pair - 2, static_cast<int32_t>(port), 1, delay, &before, &after, extra)) {
             record_refusal(log, pair, port);
             break;
         }

@@ -67,6 +67,7 @@ struct fake_io {
 };
 
 timing_log the_log;
+profile_log the_profile_log;
 
 // Runs the sweep against the fake, on a log whose every byte is 0xAB before.
 void sweep(uint32_t iter, uint32_t delay, uint32_t first, uint32_t last) {
@@ -137,6 +138,31 @@ TEST(Sweep, AcceptedWritesReadTheClockOnlyAtTheWindowEdges) {
     fake_io::reset();
     sweep(5, 0, 25, 35);
     EXPECT_EQ(fake_io::events, "cs" "cwpc" "cwpc" "cwpc" "cwpc" "cwpc" "c");
+}
+
+TEST(ProfiledSweep, ReadsTheClockAfterTheAcceptedWriteAndCountsTheRefusedAttempts) {
+    struct {
+        int refusals;
+        const char* events;
+    } cases[] = {
+        {0, "cs" "cwcpc" "cwcpc" "c"},
+        {2, "cs" "cwpcwpcwcpc" "cwpcwpcwcpc" "c"},
+    };
+    for (const auto& c : cases) {
+        fake_io::reset();
+        fake_io::refusals_per_write = c.refusals;
+        memset(&the_profile_log, 0xAB, sizeof the_profile_log);
+        write_reading extra{timespec{}, 0, the_profile_log.writes};
+        sweep_outputs_through<fake_io>(run_params{2, 7000, 25, 35, 0}, the_profile_log.timing, &extra);
+        EXPECT_EQ(fake_io::events, c.events);
+        for (uint32_t i = 0; i < 2; ++i) {
+            const write_entry& write = the_profile_log.writes[i];
+            EXPECT_EQ(write.refused, uint32_t(c.refusals));
+            EXPECT_EQ(microseconds(write.after_write) - microseconds(the_profile_log.timing.entries[2 * i].time),
+                      c.refusals * 7000);
+        }
+        EXPECT_EQ(extra.next, the_profile_log.writes + 2);
+    }
 }
 
 TEST(Sweep, NoIterationsStillSetsTheSafeValueAndTouchesNoEntry) {

@@ -15,7 +15,7 @@ cd "$work/src"
 commit() { git -c user.name=identity -c user.email=identity@localhost commit --quiet "$@"; }
 git init --quiet && git add -A && commit -m "the tree under test" || fail "could not make a repository"
 build() {
-    cmake --build "$work/build" --target plc_do_test >"$work/build.log" 2>&1 ||
+    cmake --build "$work/build" --target plc_do_test plc_do_profile >"$work/build.log" 2>&1 ||
         { tail -n 20 "$work/build.log"; fail "the build failed"; }
 }
 identity() { grep -a '^plc_do_test ' "$work/build/plc_do_test"; }
@@ -48,4 +48,8 @@ expect "" "rebuilt after an annotated tag"
 echo "# changed" >>README.md
 build
 expect "+modified" "rebuilt with a changed tracked file"
+# plc_do_profile carries the same identity under its own name.
+profile_identity=$(grep -a '^plc_do_profile ' "$work/build/plc_do_profile")
+[ "$profile_identity" = "plc_do_profile $(identity | cut -d' ' -f2-)" ] ||
+    fail "plc_do_profile says [$profile_identity], plc_do_test [$(identity)]"
 echo "PASS [identity]: $(identity)"

@@ -11,6 +11,7 @@ jobs=$(nproc)
 fail() { echo "FAIL [sdk_build $kind]: $*"; exit 1; }
 
 . "$source_dir/tools/abis.sh"
+. "$source_dir/tools/programs.sh"
 abi=${kind##*_}
 case "$abi" in armel | armhf | arm64) ;; *) abi=armhf ;; esac
 abi_facts "$abi"
@@ -149,13 +150,17 @@ esac
     { tail -n 40 "$work/configure.log"; fail "configuring failed"; }
 grep -qF -- "$expect_target" "$work/configure.log" ||
     fail "configure did not find [$expect_target]: $(grep 'Controller target' "$work/configure.log")"
-(eval "$setup" && cmake --build "$build" -j"$jobs" --target plc_do_test plc virtual_time startup_order) \
+(eval "$setup" && cmake --build "$build" -j"$jobs" --target $(plc_programs) plc virtual_time startup_order) \
     >"$work/build.log" 2>&1 ||
     { tail -n 40 "$work/build.log"; fail "building failed"; }
-grep -q 'plc_do_test: runs on a GNU C library of [0-9.]* or newer; needs .*found by the loader' "$work/build.log" ||
-    fail "the program was not checked fit to copy after its link"
-grep -q 'plc_do_test: all [1-9][0-9]* instructions exist on' "$work/build.log" ||
-    fail "the instructions of the program were not checked"
+for program in $(plc_programs); do
+    grep -q "$program: runs on a GNU C library of [0-9.]* or newer; needs .*found by the loader" "$work/build.log" ||
+        fail "$program was not checked fit to copy after its link"
+    grep -q "$program: all [1-9][0-9]* instructions exist on" "$work/build.log" ||
+        fail "the instructions of $program were not checked"
+    grep -aq "^$program [0-9.]* $abi commit " "$build/$program" ||
+        fail "the identity string of $program does not name $abi: $(grep -a "^$program " "$build/$program")"
+done
 for flag in "${expect_flags[@]}"; do
     grep -q "\"command\": .*$flag.*/run/main.cc" "$build/compile_commands.json" ||
         fail "$flag is not in the compile command of run/main.cc"
@@ -163,8 +168,6 @@ done
 # Flags that choose an optimisation stand alone (clang's kind gives none).
 [ "$kind" != clang ] && grep -q '"command": .*-O3' "$build/compile_commands.json" &&
     fail "the build added -O3 to the toolchain's flags"
-grep -aq "^plc_do_test [0-9.]* $abi commit " "$build/plc_do_test" ||
-    fail "the identity string does not name $abi: $(grep -a '^plc_do_test ' "$build/plc_do_test")"
 
 # Its tests that tell the kind apart (its compiler and flags keep the windows
 # at their least too): the end-to-end cases the table marks for the kinds,

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""End-to-end cases of plc_do_test against the stand-in, one table: each run's
-arguments, settings and expected status, output, trace and pauses
-(docs/building.md). Status 77: skipped.
+"""End-to-end cases of plc_do_test and plc_do_profile (built beside it) against
+the stand-in, one table: each run's program, arguments, settings and expected
+status, output, trace and pauses (docs/building.md). Status 77: skipped.
 
   e2e.py CASE|all BUILD PROGRAM [RUNNER...]    (run as run_program.sh runs it)
   e2e.py --list [kinds]
 """
 import concurrent.futures
+import json
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -48,13 +50,19 @@ def writes(iterations, first, cycle, refusals=0, safe=25):
 
 
 def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
-        quiet=True):
+        quiet=True, program="plc_do_test", user=None):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
     checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
     "closed", "pipe" (standard output: /dev/full, closed, a pipe nobody reads) or "elsewhere" (started from
-    a copy in its own folder). QUIET: nothing on standard error."""
+    a copy in its own folder). QUIET: nothing on standard error. PROGRAM: the one built beside plc_do_test
+    to run. USER: run as this user when root."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
-                pauses=pauses, check=check, output=output, quiet=quiet, kinds=False)
+                pauses=pauses, check=check, output=output, quiet=quiet, kinds=False, program=program, user=user)
+
+
+def profile(args, **settings):
+    """A run of plc_do_profile."""
+    return run(args, program="plc_do_profile", **settings)
 
 
 def kinds(runs):
@@ -72,6 +80,102 @@ def figures(check):
         numbers = [int(n) for n in found.groups()]
         return check(numbers[0], numbers[1:5], numbers[5])
     return read
+
+
+def planned_profile(iterations, pause, first, cycle, write_us, refusals=0, longest=10):
+    """The figures plc_do_profile finds, in virtual time, for a sweep whose write attempts to output P
+    take WRITE_US(P) each, every write refused REFUSALS times: as its JSON holds them. Percentiles by
+    nearest rank, means in tenths rounded half up, ties among the longest earliest first."""
+    rows, at = [], 0
+    for i in range(iterations):
+        output = first + i % cycle
+        write = write_us(output) * (refusals + 1) + pause * refusals
+        rows.append(dict(iteration=i, at_ms=at / 1000, output=output, value=i % 2, attempts=refusals + 1,
+                         write_us=write, oversleep_us=0, delay_us=write + pause))
+        at += write + pause
+
+    def mean(values):
+        return (sum(values) * 20 + len(values)) // (2 * len(values)) / 10
+
+    def summary(key):
+        v = sorted(row[key] for row in rows)
+        rank = lambda per_mille: v[max(1, -(-per_mille * len(v) // 1000)) - 1]
+        return dict(min=v[0], median=rank(500), p90=rank(900), p99=rank(990), p99_9=rank(999), max=v[-1],
+                    mean=mean(v))
+    bounds = [pause + (50 << k) for k in range(15)] + [pause + 1000000]
+    counts = [0] * (len(bounds) + 1)
+    for row in rows:
+        counts[next((k for k, bound in enumerate(bounds) if row["delay_us"] <= bound), len(bounds))] += 1
+    outputs = []
+    for output in range(first, first + min(cycle, iterations)):
+        mine = [row for row in rows if row["output"] == output]
+        writes = [row["write_us"] for row in mine]
+        outputs.append(dict(output=output, writes=len(mine), write_min=min(writes), write_mean=mean(writes),
+                            write_max=max(writes), longest_delay=max(row["delay_us"] for row in mine)))
+    return dict(delay=summary("delay_us"), write=summary("write_us"), oversleep=summary("oversleep_us"),
+                histogram=[[bound, count] for bound, count in zip(bounds + [None], counts)], outputs=outputs,
+                longest=sorted(rows, key=lambda row: (-row["delay_us"], row["iteration"]))[:longest],
+                samples=rows)
+
+
+FIGURE_ROW = re.compile(r"^(delay|write|oversleep) +" + " +".join([r"(-?\d+)"] * 6) + r" +(-?\d+\.\d)$")
+BIN_ROW = re.compile(r"^(<=|>) (\d+)\D.*? (\d+)(  #+)?$")
+OUTPUT_ROW = re.compile(r"^ *(\d+) +(\d+) +(-?\d+) +(-?\d+\.\d) +(-?\d+) +(-?\d+)$")
+ITERATION_ROW = re.compile(r"^ *(\d+) +(\d+\.\d{3}) +(\d+) +(\d+) +(\d+) +(-?\d+) +(-?\d+) +(-?\d+)$")
+ITERATION_KEYS = ["iteration", "at_ms", "output", "value", "attempts", "write_us", "oversleep_us", "delay_us"]
+OUTPUT_KEYS = ["output", "writes", "write_min", "write_mean", "write_max", "longest_delay"]
+SUMMARY_KEYS = ["min", "median", "p90", "p99", "p99_9", "max", "mean"]
+
+
+def number(text):
+    return float(text) if "." in text else int(text)
+
+
+def text_profile(text):
+    """The figures of a text profile, read back into the JSON's form; its sections lie between blank
+    lines: report, facts, figures, histogram, outputs, longest, samples."""
+    sections = text.split("\n\n")
+    rows = lambda pattern, section: [[number(n) for n in m.groups()] for m in map(pattern.match,
+                                     sections[section].splitlines()) if m]
+    figures = {name: dict(zip(SUMMARY_KEYS, [int(n) for n in numbers[:6]] + [float(numbers[6])]))
+               for name, *numbers in (m.groups() for m in map(FIGURE_ROW.match, sections[2].splitlines()) if m)}
+    figures["histogram"] = [[None if m[1] == ">" else int(m[2]), int(m[3])]
+                            for m in map(BIN_ROW.match, sections[3].splitlines()) if m]
+    figures["outputs"] = [dict(zip(OUTPUT_KEYS, r)) for r in rows(OUTPUT_ROW, 4)]
+    figures["longest"] = [dict(zip(ITERATION_KEYS, r)) for r in rows(ITERATION_ROW, 5)]
+    if len(sections) > 6:
+        figures["samples"] = [dict(zip(ITERATION_KEYS, r)) for r in rows(ITERATION_ROW, 6)]
+    return figures
+
+
+PROFILE_KEYS = ["report", "identity", "system", "parameters", "delay", "write", "oversleep", "histogram", "outputs",
+                "longest"]
+
+
+def profiled(expected, report_text, samples=False):
+    """A check of a profile, text or JSON (as its arguments ask), against EXPECTED (planned_profile) and
+    the REPORT_TEXT plc_do_test would print."""
+    want = dict(expected) if samples else {k: v for k, v in expected.items() if k != "samples"}
+
+    def check(result):
+        text = result["stdout"].decode()
+        if "--json" in result["args"]:
+            try:
+                got = json.loads(text)
+            except ValueError as error:
+                return "the JSON does not parse: %s" % error
+            if list(got) != PROFILE_KEYS + ["samples"] * samples:
+                return "the JSON's keys are %s" % list(got)
+            if got["report"] != report_text.decode() or not got["identity"].startswith("plc_do_profile "):
+                return "the JSON's report or identity differ: %r %r" % (got["report"], got["identity"])
+        else:
+            if not text.startswith(report_text.decode() + "\nplc_do_profile "):
+                return "the text does not begin with the report and the identity: %r" % text[:300]
+            got = text_profile(text)
+        faults = ["%s: got %s, expected %s" % (key, got.get(key), value) for key, value in want.items()
+                  if got.get(key) != value]
+        return "; ".join(faults) or None
+    return check
 
 
 def zero_filled_data(program):
@@ -122,6 +226,33 @@ def loads_no_local_library(result):
 
 
 WITH_REFUSAL = {"PLCSIM_REFUSE": "1", "PLCSIM_WRITE_US": "250"}
+# Outputs 30 and 31 on a slow I/O module: 5 ms a write attempt, 100 us on the others.
+SLOW_30_31 = {"PLCSIM_SLOW": "30-31:5000", "PLCSIM_WRITE_US": "100"}
+slow_30_31 = lambda output: 5000 if output in (30, 31) else 100
+PROFILE_USAGE = re.compile(rb"usage: plc_do_profile [^\r]*--priority N[^\r]*--longest K[^\r]*\n\Z")
+
+
+def refused_before_the_sweep(*words):
+    """A check that a refused command line named WORDS on standard error before any clock reading (the
+    readings of a sanitizer's runtime, which reads the clock as it starts, aside)."""
+    def check(result):
+        missing = [w for w in words if w.encode() not in result["stderr"]]
+        with open(result["program"], "rb") as program:
+            sanitized = b"__asan_init" in program.read()
+        if missing or ("clock" in (result["time"] or "") and not sanitized):
+            return "%s not named on standard error (%r), or the clock read" % (missing, result["stderr"])
+    return check
+
+
+def scheduled(policy, priority, refused):
+    """A check of the scheduling a JSON profile reports: REFUSED, the start of the refusal or None."""
+    def check(result):
+        system = json.loads(result["stdout"])["system"]
+        got = (system["policy"], system["priority"], (system["priority_refused"] or "")[:len(refused or "")] or None)
+        if got != (policy, priority, refused):
+            return "scheduling reported as %s, expected %s" % (got, (policy, priority, refused))
+    return check
+
 
 CASES = {
     "usage": kinds([run(a, status=255, stdout=USAGE, trace="") for a in ("", "1", "1 2", "1 2 3")]),
@@ -178,15 +309,42 @@ CASES = {
     "write_never_accepted": [run("30 1000 25 35 0", status=2, env={"PLCSIM_OUTPUTS": "25-30"},
                                  stdout=b"output 31 refused every write for 10 s; run stopped after 6 of 30 "
                                         b"iterations\n" + report(10, [6, 0, 0, 0], 1),
-                                 trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000))],
+                                 trace=writes(6, 25, 11) + "write 31 0 -1\n" * 10000, pauses=(6 + 10000, 1000)),
+                             profile("30 1000 25 35 --json", status=2, env={"PLCSIM_OUTPUTS": "25-30"},
+                                     check=profiled(planned_profile(6, 1000, 25, 11, lambda output: 0),
+                                                    b"output 31 refused every write for 10 s; run stopped after 6 of 30 "
+                                                    b"iterations\n" + report(10, [6, 0, 0, 0], 1)))],
     # The log resident and locked before the first reading (the safe value). Root only.
-    "memory_locked": kinds([run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)]),
+    "memory_locked": kinds([run("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked),
+                            profile("3 0 25 35 0", env={"PLCSIM_LOCKED": "{work}/locked"}, check=memory_locked)]),
+    # Every figure of a planned run, in text and in JSON: which outputs, when, the write's share.
+    "profile_figures": kinds([
+        profile("22 1000 25 --longest 3 35" + form, env=SLOW_30_31, trace=writes(22, 25, 11), pauses=(22, 1000),
+                check=profiled(planned_profile(22, 1000, 25, 11, slow_30_31, longest=3), report(0, [22, 0, 0, 0], 6)))
+        for form in ("", " --json")] + [
+        profile("12 1000 25 35 --samples" + form, env=dict(SLOW_30_31, PLCSIM_REFUSE="1"), trace=writes(12, 25, 11, 1),
+                pauses=(24, 1000), check=profiled(planned_profile(12, 1000, 25, 11, slow_30_31, refusals=1),
+                                                  report(0, [12, 0, 0, 0], 12), samples=True))
+        for form in ("", " --json")]),
+    # A refused option: named, status 255, before any clock reading or controller call.
+    "profile_options": [profile("3 0 25 35 " + o, status=255, stdout=b"", trace="", quiet=False,
+                                check=refused_before_the_sweep(*o.split()))
+                        for o in ("--foo", "--priority", "--priority 0", "--priority 1x", "--cpu 100000",
+                                  "--longest -1", "--longest 10001", "--")]
+                       + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
+                           r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
+                          profile("10001 0 --json 25 35", status=255, stdout=LIMIT, trace="")],
+    # A real-time priority refused to a user (the run goes on, the refusal reported), granted to root.
+    "priority_refused": [profile("3 0 25 35 --json --priority 10", user="nobody",
+                                 check=scheduled("SCHED_OTHER", 0, "EPERM"))],
+    "priority_granted": [profile("3 0 25 35 --priority 10 --json --cpu 0", check=scheduled("SCHED_FIFO", 10, None))],
     # A lost report ends with 74 instead of 1 or 2 (into a pipe nobody reads, as `| true` leaves it: not
     # the SIGPIPE's 141); a refused command line stays 255.
     "lost_report": [run("3 1000 25 35 0", status=74, env=env, output=way)
                     for way in ("full", "closed", "pipe") for env in ({}, {"PLCSIM_OUTPUTS": "25-26"})]
                    + [run(a, status=255, output=way, virtual=False)
-                      for a in ("1 2 3", "10001 0 25 35 0") for way in ("full", "pipe")],
+                      for a in ("1 2 3", "10001 0 25 35 0") for way in ("full", "pipe")]
+                   + [profile("3 1000 25 35 --json", status=74, output=way) for way in ("full", "pipe")],
     # Started beside a libplc.so (the stand-in, which traces when loaded), the program must not load
     # it: 127 where the system has none, the system's own where it has one.
     "foreign_library": [run("3 0 25 35 0", status=None, virtual=False, output="elsewhere", quiet=False,
@@ -196,7 +354,8 @@ CASES = {
                               check=lambda r, name=name: None if name.encode() in r["stderr"]
                               else name + ": the variable is not named")
                           for name, value in (("PLCSIM_REFUSE", "x"), ("PLCSIM_OUTPUTS", "30-25"),
-                                              ("PLCSIM_WRITE_US", "-1"), ("PLCSIM_OUTPUTS", "25"))],
+                                              ("PLCSIM_WRITE_US", "-1"), ("PLCSIM_OUTPUTS", "25"),
+                                              ("PLCSIM_SLOW", "30-31"), ("PLCSIM_SLOW", "31-30:5"))],
 }
 
 
@@ -207,16 +366,23 @@ def read(path, mode="r"):
 def execute(want, build, program, runner, work):
     """Runs the program as its row WANT says, in a folder of its own in WORK."""
     work = tempfile.mkdtemp(dir=work)
+    program = os.path.join(os.path.dirname(program), want["program"])
     command = ["bash", os.path.join(HERE, "..", "support", "run_program.sh"), build]
+    if want["user"] and os.geteuid() == 0:
+        # The user writes the stand-in's trace and the clock's record there.
+        os.chmod(os.path.dirname(work), 0o711)
+        os.chmod(work, 0o777)
+        user = pwd.getpwnam(want["user"])
+        command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups"] + command
     command += ["--virtual"] * want["virtual"] + (["--runner", *runner, "--"] if runner else [])
     env = dict(os.environ, **{name: value.format(work=work) for name, value in want["env"].items()})
     # With standard output closed, a file the stand-in or the clock opened would take its place.
     if want["output"] not in ("full", "closed", "pipe"):
         env.update(PLCSIM_TRACE=work + "/trace", VTIME_LOG=work + "/time")
     if want["output"] == "elsewhere":
-        shutil.copy(program, work + "/plc_do_test")
+        shutil.copy(program, work)
         shutil.copy(os.path.join(build, "libplc.so"), work)
-        program = "./plc_do_test"
+        program = "./" + want["program"]
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
     if want["output"] == "closed":
@@ -228,7 +394,7 @@ def execute(want, build, program, runner, work):
                               stdout={"full": full, "closed": None, "pipe": pipe}.get(want["output"],
                                                                                       subprocess.PIPE),
                               stderr=subprocess.PIPE)
-    return dict(status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
+    return dict(args=want["args"], status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
                 trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace", program=program)
 
@@ -275,6 +441,8 @@ def outcome(case, build, program, runner, work):
 
 def cannot_run(case):
     """Why CASE cannot run here, or None."""
+    if case == "priority_granted" and os.geteuid() != 0:
+        return "[priority_granted] not root, so the program may not run at a real-time priority"
     if case != "memory_locked":
         return None
     if os.geteuid() != 0:

@@ -15,6 +15,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/abis.sh"
+. "$top/tools/programs.sh"
 . "$top/tests/support/skip.sh"
 fail() { echo "FAIL [fleet${mode:+ $mode}]: $*" >&2; exit 1; }
 
@@ -81,8 +82,9 @@ if [ "$mode" != --inside ]; then
         command -v "$command" >/dev/null || skip "no $command (tools/setup test installs it)"
     done
     for abi in $(plc_abis); do
-        [ -x "$top/build-$abi/plc_do_test" ] && [ -f "$top/build-$abi/libplc.so" ] ||
-            skip "no build-$abi/plc_do_test and libplc.so: build the controller presets first"
+        for file in $(plc_programs) libplc.so; do
+            [ -f "$top/build-$abi/$file" ] || skip "no build-$abi/$file: build the controller presets first"
+        done
         [ -x "$top/.busybox/$abi/bin/busybox" ] || skip "no $abi busybox in .busybox/$abi (tools/setup test fetches it)"
     done
     # The single file's run limits, before any controller.
@@ -235,8 +237,7 @@ ssh-keygen -q -t ed25519 -N '' -f "$work/id" && ssh-keygen -q -t ed25519 -N '' -
 cp "$work/id.pub" "$work/authorized_keys"
 
 single_file=$work/plc_do_test.run
-"$top/release/single_file.sh" "$single_file" \
-    $(for abi in $(plc_abis); do echo "$abi=$top/build-$abi/plc_do_test"; done)
+"$top/release/single_file.sh" "$single_file" $(plc_embedded "$top/build-{abi}/{program}")
 
 inventory=$work/inventory
 printf '[controllers:vars]\n%s\n[controllers]\n' "${parameters// /$'\n'}" >"$inventory"

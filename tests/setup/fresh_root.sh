@@ -12,7 +12,7 @@ standin_example='PLCSIM_OUTPUTS=25-30 PLCSIM_TRACE=trace.txt LD_LIBRARY_PATH=bui
 release_command='tools/release --check'
 checksum_command='sha256sum -c SHA256SUMS'
 install_command='cmake --install build-armhf --prefix DIR'
-identity_command="grep -a '^plc_do_test ' plc_do_test"
+identity_command="grep -a '^plc_do_' plc_do_test plc_do_profile"
 bench_command='bench/run'
 
 fail() { echo "FAIL [fresh root]: $*" >&2; exit 1; }
@@ -110,8 +110,10 @@ scratch=/tmp/installed
 in_root root -- "${install_command/DIR/$scratch} >/dev/null && cd $scratch/bin && $identity_command"
 [ "$status" -eq 0 ] || fail "cmake --install or the identity command ended with $status"
 commit=$(git -C "$root$project" rev-parse --short=12 HEAD)
-grep -qx "plc_do_test [0-9.]* armhf commit $commit" "$base/out" ||
-    fail "the installed binary does not name commit $commit: $(tail -n 1 "$base/out")"
+for program in plc_do_test plc_do_profile; do
+    grep -qx "$program:$program [0-9.]* armhf commit $commit" "$base/out" ||
+        fail "the installed $program does not name commit $commit: $(tail -n 2 "$base/out")"
+done
 
 in_root root -- "$bench_command"
 [ "$status" -eq 0 ] || fail "the benchmark ended with $status"

@@ -1,0 +1,8 @@
+#include "build_identity.h"
+#include "run/profile.h"
+
+// Which release and target a copied binary is, as in plc_do_test (run/main.cc);
+// this program also prints it with its profile.
+__attribute__((used)) static const char build_identity[] = "\nplc_do_profile " PLC_BUILD_IDENTITY "\n";
+
+int main(int argc, char** argv) { return run_plc_do_profile(argc, argv, build_identity + 1); }

@@ -1,0 +1,54 @@
+// The command line of plc_do_profile: plc_do_test's five positional
+// parameters, read as plc_do_test reads them, and options beginning with "--"
+// anywhere among them.
+#ifndef RUN_PROFILE_OPTIONS_H
+#define RUN_PROFILE_OPTIONS_H
+
+#include <stdint.h>
+
+#include "run/run_params.h"
+
+constexpr int32_t no_priority = -1;  // the sweep runs at the policy it was started with
+constexpr int32_t any_cpu = -1;      // the sweep runs on whichever CPUs it may
+constexpr uint32_t default_longest = 10;
+
+struct profile_options {
+    run_params params;
+    int32_t priority;  // SCHED_FIFO priority asked for, or no_priority
+    int32_t cpu;       // the only CPU asked for, or any_cpu
+    bool json;         // the profile as one JSON object
+    bool samples;      // every iteration's figures too
+    uint32_t longest;  // how many of the longest delays to list
+};
+
+enum class option_fault {
+    none,
+    unknown,          // an option no one knows
+    missing_value,    // the last word, but it needs a value
+    malformed_value,  // its value is no number in the option's range
+    no_such_cpu,      // --cpu of a CPU this system does not have
+};
+
+// What is wrong with a command line's options: the option and its value as
+// given, and what the option takes.
+struct option_problem {
+    option_fault fault;
+    const char* option;
+    const char* value;
+    const char* takes;  // "a priority from 1 to 99", for a value missing or malformed
+};
+
+enum class profile_verdict {
+    option_refused,       // `problem` says why
+    show_usage,           // fewer than four positional parameters
+    too_many_iterations,  // iter above max_iterations
+    run,
+};
+
+// Fills `options` from the process arguments (argv[0] is the program name).
+// `cpus` is how many CPUs the system has (--cpu takes 0 to cpus - 1). Options
+// are read first: a refused one is reported before anything else.
+profile_verdict read_profile_command_line(int argc, const char* const* argv, int32_t cpus,
+                                          profile_options* options, option_problem* problem);
+
+#endif

@@ -1,0 +1,84 @@
+#include "run/profile_options.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct read_back {
+    profile_verdict verdict;
+    profile_options options;
+    option_problem problem;
+};
+
+// The command line `words` (after the program name) on a system of 4 CPUs.
+read_back read(std::vector<const char*> words) {
+    words.insert(words.begin(), "plc_do_profile");
+    read_back got;
+    got.verdict = read_profile_command_line(static_cast<int>(words.size()), words.data(), 4, &got.options,
+                                            &got.problem);
+    return got;
+}
+
+TEST(ProfileCommandLine, OptionsAnywhereAmongThePositionalParameters) {
+    const read_back got =
+        read({"--json", "12", "1000", "--priority", "80", "25", "--cpu", "3", "35", "--samples", "--longest", "0"});
+    ASSERT_EQ(got.verdict, profile_verdict::run);
+    EXPECT_EQ(got.options.params.iter, 12u);
+    EXPECT_EQ(got.options.params.delay, 1000u);
+    EXPECT_EQ(got.options.params.start_DO_number, 25u);
+    EXPECT_EQ(got.options.params.end_DO_number, 35u);
+    EXPECT_EQ(got.options.priority, 80);
+    EXPECT_EQ(got.options.cpu, 3);
+    EXPECT_TRUE(got.options.json);
+    EXPECT_TRUE(got.options.samples);
+    EXPECT_EQ(got.options.longest, 0u);
+}
+
+TEST(ProfileCommandLine, WithoutOptionsAsPlcDoTestReadsIt) {
+    const read_back got = read({"0x10", "-1", "25", "35", "7", "more", "words"});
+    ASSERT_EQ(got.verdict, profile_verdict::run);
+    EXPECT_EQ(got.options.params.iter, 16u);
+    EXPECT_EQ(got.options.params.delay, 4294967295u);
+    EXPECT_EQ(got.options.params.use_safe_thread, 7u);
+    EXPECT_EQ(got.options.priority, no_priority);
+    EXPECT_EQ(got.options.cpu, any_cpu);
+    EXPECT_FALSE(got.options.json || got.options.samples);
+    EXPECT_EQ(got.options.longest, default_longest);
+    EXPECT_EQ(read({"1", "2", "3", "--json"}).verdict, profile_verdict::show_usage);
+    EXPECT_EQ(read({"10001", "0", "25", "35"}).verdict, profile_verdict::too_many_iterations);
+}
+
+TEST(ProfileCommandLine, RefusesAnOptionBeforeAnythingElse) {
+    struct {
+        std::vector<const char*> words;
+        option_fault fault;
+        const char* option;
+        const char* value;
+    } cases[] = {
+        {{"1", "--verbose"}, option_fault::unknown, "--verbose", nullptr},
+        {{"--", "1", "2", "3", "4"}, option_fault::unknown, "--", nullptr},
+        {{"1", "2", "3", "4", "--priority"}, option_fault::missing_value, "--priority", nullptr},
+        {{"--priority", "0"}, option_fault::malformed_value, "--priority", "0"},
+        {{"--priority", "100"}, option_fault::malformed_value, "--priority", "100"},
+        {{"--priority", "+5"}, option_fault::malformed_value, "--priority", "+5"},
+        {{"--cpu", ""}, option_fault::malformed_value, "--cpu", ""},
+        {{"--cpu", "4"}, option_fault::no_such_cpu, "--cpu", "4"},
+        {{"--cpu", "99999999999"}, option_fault::malformed_value, "--cpu", "99999999999"},
+        {{"--longest", "10001"}, option_fault::malformed_value, "--longest", "10001"},
+        {{"10001", "0", "25", "35", "--longest", "x"}, option_fault::malformed_value, "--longest", "x"},
+    };
+    for (const auto& c : cases) {
+        const read_back got = read(c.words);
+        EXPECT_EQ(got.verdict, profile_verdict::option_refused) << c.option;
+        EXPECT_EQ(got.problem.fault, c.fault) << c.option;
+        EXPECT_STREQ(got.problem.option, c.option);
+        EXPECT_STREQ(got.problem.value, c.value) << c.option;
+    }
+}
+
+}  // namespace
