@@ -291,6 +291,8 @@ def row_of(host, run, known):
         row.abi = choice[1]
         row.identity = known.get(choice[1], "")
     if row.profile_asked:
+        # The identity of what ran: the profile's own, none without one.
+        row.identity = None
         take_profile(row)
     judged(row, facts.get("stopped"))
     if row.profile_asked and row.profile is None and row.verdict in ("pass", "fail", "write refused"):
@@ -635,6 +637,8 @@ def html(rows, when):
     folder = os.path.dirname(os.path.abspath(__file__))
     environment = jinja2.Environment(loader=jinja2.FileSystemLoader(folder), autoescape=True,
                                      undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True)
+    # The table's cells as the CSV's: one line, cut with a mark.
+    environment.filters["cut"] = cell_text
     # Control characters shown as \xNN, as in the tables; line feeds and tabs kept.
     environment.filters["visible"] = lambda text: re.sub(
         r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), "" if text is None else str(text))
