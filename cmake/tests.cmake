@@ -48,6 +48,7 @@ elseif(TARGET GTest::gtest_main)
     report/profile_output_test.cc
     report/report_test.cc
     run/profile_options_test.cc
+    run/profile_test.cc
     run/run_params_test.cc
     run/run_test.cc
     run/system_settings_test.cc

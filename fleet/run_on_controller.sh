@@ -16,9 +16,12 @@ shift 3
 [ -z "${TMPDIR:-}" ] || export TMPDIR
 umask 077
 run=${TMPDIR:-/tmp}/plc_do_test_fleet.$(date +%s).$$
-mkdir "$run" || { echo "plc_do_test fleet: no run folder in ${TMPDIR:-/tmp}${given_tmpdir:+ (plc_tmpdir)}" >&2; exit 3; }
-cp "$file" "$run/plc_do_test.run" || {
-    echo "plc_do_test fleet: the single file could not be copied to $run" >&2
+said=$(mkdir "$run" 2>&1) || {
+    echo "plc_do_test fleet: no run folder in ${TMPDIR:-/tmp}${given_tmpdir:+ (plc_tmpdir)}: $said" >&2
+    exit 3
+}
+said=$(cp "$file" "$run/plc_do_test.run" 2>&1) || {
+    echo "plc_do_test fleet: the single file could not be copied to $run: $said" >&2
     rm -rf "$run"
     exit 3
 }

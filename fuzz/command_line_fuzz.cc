@@ -1,6 +1,7 @@
 // Fuzzes the command line, never the sweep: every value converts as a 32-bit
 // strtoul(text, NULL, 0) does, the decision follows from the argument and
-// iteration counts, and a refused command line never reaches the controller.
+// iteration counts, plc_do_profile reads a command line without options as
+// plc_do_test does, and a refused command line never reaches the controller.
 // Input: the first byte modulo 8 is the number of texts, the rest split at NULs.
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +9,8 @@
 #include <string>
 
 #include "plcsim/plcsim.h"
+#include "run/profile.h"
+#include "run/profile_options.h"
 #include "run/run.h"
 #include "run/run_params.h"
 #include "tests/support/reference_conversion.h"
@@ -23,6 +26,20 @@ constexpr size_t max_texts = 7;
 
 void expect_converted(uint32_t value, const char* text) {
     if (value != reference_conversion(text)) broken("converted differently from strtoul", text);
+}
+
+bool same_verdict(profile_verdict profiled, command_line_verdict verdict) {
+    switch (profiled) {
+        case profile_verdict::show_usage:
+            return verdict == command_line_verdict::show_usage;
+        case profile_verdict::too_many_iterations:
+            return verdict == command_line_verdict::too_many_iterations;
+        case profile_verdict::run:
+            return verdict == command_line_verdict::run;
+        case profile_verdict::option_refused:
+            break;
+    }
+    return false;
 }
 
 }  // namespace
@@ -70,6 +87,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         plcsim::reset();
         if (run_plc_do_test(argc, argv) != exit_refused_command_line) broken("refused run not ended with -1", "");
         if (plcsim::call_count() != 0) broken("a refused command line reached the controller", "");
+    }
+
+    profile_options options;
+    option_problem problem;
+    const profile_verdict profiled = read_profile_command_line(argc, argv, 4, &options, &problem);
+    bool options_given = false;
+    for (int i = 1; i < argc; ++i) options_given |= argv[i][0] == '-' && argv[i][1] == '-';
+    if (!options_given) {
+        const bool same = same_verdict(profiled, verdict) &&
+                          options.params.iter == params.iter && options.params.delay == params.delay &&
+                          options.params.start_DO_number == params.start_DO_number &&
+                          options.params.end_DO_number == params.end_DO_number &&
+                          options.params.use_safe_thread == params.use_safe_thread;
+        if (!same) broken("plc_do_profile read a command line without options otherwise", argc > 1 ? argv[1] : "");
+    }
+    // A refused option is named on standard error, which the fuzzer keeps for its own findings.
+    if (profiled == profile_verdict::show_usage || profiled == profile_verdict::too_many_iterations) {
+        plcsim::reset();
+        if (run_plc_do_profile(argc, argv, "plc_do_profile") != exit_refused_command_line) {
+            broken("refused profile not ended with -1", "");
+        }
+        if (plcsim::call_count() != 0) broken("a refused profile command line reached the controller", "");
     }
     return 0;
 }

@@ -44,6 +44,7 @@ controllers=(
     "noexec_tmp_given|armhf|noexec_tmp|1|pass||plc_tmpdir=/var/tmp"
     "read_only|arm64|read_only||not run|could not make its folder in /tmp/.ansible (status 1): give ansible_remote_tmp|"
     "read_only_given|arm64|read_only|1|pass||ansible_remote_tmp=/run/ansible plc_tmpdir=/run"
+    "read_only_run_tmp|armel|read_only||not run|no run folder in /tmp|ansible_remote_tmp=/run/ansible"
     "profiled|armel||1|pass||plc_profile=true"
     "slow_outputs|arm64|PLCSIM_SLOW=30-31:100000|1|fail|delays above 30..40ms: |plc_profile=true plc_priority=80 plc_highest_class=30..40ms"
     "no_libplc_profiled|armhf|no_libplc|127|not started|libplc.so|plc_profile=true"
@@ -103,7 +104,8 @@ if [ "$mode" != --inside ]; then
     # A megabyte of words after a byte that is not UTF-8, as Ansible hands it
     # on (a lone surrogate) or replaces it (U+FFFD): cut in the tables with a
     # mark, in full in the JSON, each byte shown.
-    python3 - "$top/fleet/results.py" "$(mktemp -u /tmp/fleet-test-words.XXXXXX)" <<'WORDS' || fail "a megabyte of words"
+    words=$(mktemp -u /tmp/fleet-test-words.XXXXXX)
+    python3 - "$top/fleet/results.py" "$words" <<'WORDS' || { rm -f "$words".*; fail "a megabyte of words"; }
 import csv, json, subprocess, sys
 results, out = sys.argv[1:]
 words = {host: byte + "=" + "w" * 1000000 for host, byte in (("escaped", "\udcfc"), ("replaced", "\ufffd"))}
@@ -122,6 +124,7 @@ for host, shown in (("escaped", "\\xfc"), ("replaced", "\ufffd")):
         sys.exit("%s: the reason %r..., the JSON's %r..." % (host, reason[:80], kept[host]["stderr"][:80]))
 sys.exit(ended != 1)
 WORDS
+    rm -f "$words".*
     # A fault of results.py itself is its own status, never the one of a controller that failed.
     status=0
     python3 "$top/fleet/results.py" table --single-file "$0" --out "$(mktemp -u /tmp/fleet-test-fault.XXXXXX)" \
