@@ -130,6 +130,28 @@ WORDS
     python3 "$top/fleet/results.py" table --single-file "$0" --out "$(mktemp -u /tmp/fleet-test-fault.XXXXXX)" \
         <<<'["not runs by host"]' >/dev/null 2>&1 || status=$?
     [ "$status" -eq 70 ] || fail "results.py on input it cannot read ended with $status, not 70"
+    # A profile asked of a single file older than plc_do_profile: its plc_do_test reads
+    # --profile as 0 iterations and passes; a row without a profile that says so
+    # in every file. A priority without plc_profile: refused before any controller.
+    older=$(mktemp -u /tmp/fleet-test-older.XXXXXX)
+    python3 - "$top/fleet/results.py" "$older" <<'OLDER' || { rm -f "$older".*; fail "a single file without plc_do_profile"; }
+import json, subprocess, sys
+results, out = sys.argv[1:]
+report = "total execution time is: 0s\nnumber of delays:\n<20ms: 0\n20..30ms: 0\n30..40ms: 0\n>40ms: 0\nmaximum delay: 0ms\n"
+run = {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": True,
+       "start": {"stdout": "plc_do_test fleet: run folder /tmp/run"}, "ended": {"stdout": "started 1\nended 2\nstatus 1\n"},
+       "output": {"stdout": report, "stderr": "plc_do_test: chose armhf\n"}}
+ended = subprocess.run([sys.executable, results, "table", "--single-file", results, "--out", out],
+                       input=json.dumps({"older": run}), capture_output=True, text=True).returncode
+views = {suffix: open(out + suffix, encoding="utf-8").read() for suffix in (".csv", ".md", ".json", ".html", ".junit.xml")}
+sys.exit(ended != 1 or json.loads(views[".json"])["older"]["verdict"] != "no report"
+         or any("no profile in what it printed" not in text for text in views.values()))
+OLDER
+    rm -f "$older".*
+    status=0
+    python3 "$top/fleet/results.py" check --single-file "$0" --given "$0" \
+        <<<'{"h": {"iter": "1", "delay": "1", "first": "1", "last": "1", "priority": "80"}}' >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || fail "plc_priority without plc_profile: results.py check ended with $status, not 2"
 
     # A second run of this test beside this one, in namespaces of its own.
     if [ "$mode" = rows ]; then
