@@ -296,8 +296,8 @@ def row_of(host, run, known):
         take_profile(row)
     judged(row, facts.get("stopped"))
     if row.profile_asked and row.profile is None and row.verdict in ("pass", "fail", "write refused"):
-        # A run that ended as one with a profile ends, without one: a single
-        # file older than plc_do_profile runs plc_do_test, which reads
+        # A run that ended as a profiled run ends, yet printed no profile: a
+        # single file older than plc_do_profile runs plc_do_test, which reads
         # --profile as 0 iterations.
         words = first_line(row.stdout) or first_line(said(row.stderr)) or "nothing printed"
         return fill(row, "no report", "no profile in what it printed (a single file without plc_do_profile?): " + words)
@@ -380,8 +380,7 @@ def profile_figures(profile):
     if profile is None:
         return dict.fromkeys(PROFILE_COLUMNS)
     system = profile.get("system") or {}
-    outputs = profile.get("outputs") or []
-    slowest = max(outputs, key=lambda output: output["write_max"]) if outputs else None
+    slowest = (slowest_outputs(profile) or [None])[0]
     priority = "%s %s" % (system.get("policy"), system.get("priority"))
     if system.get("priority_refused"):
         priority += " (%s asked for: refused, %s)" % (system.get("priority_asked"), system["priority_refused"])
