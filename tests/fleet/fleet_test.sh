@@ -101,18 +101,24 @@ if [ "$mode" != --inside ]; then
         [ "$got" = "${entry#*|}" ] || fail "the run limit of iter $iter, delay $delay: $got s, expected ${entry#*|} s"
     done
     echo "ok: run limits from the parameters as the program reads them: ${#limits[@]} rows"
-    # A megabyte of words after a byte that is not UTF-8, as Ansible hands it
-    # on (a lone surrogate) or replaces it (U+FFFD): cut in the tables with a
-    # mark, in full in the JSON, each byte shown.
+    # Runs straight to the table. A megabyte of words after a byte that is
+    # not UTF-8, as Ansible hands it on (a lone surrogate) or replaces it
+    # (U+FFFD): cut in the tables with a mark, in full in the JSON, each byte
+    # shown. A profile asked of a single file older than plc_do_profile,
+    # whose plc_do_test reads --profile as 0 iterations and passes: a row
+    # without a profile that says so in every file.
     words=$(mktemp -u /tmp/fleet-test-words.XXXXXX)
-    python3 - "$top/fleet/results.py" "$words" <<'WORDS' || { rm -f "$words".*; fail "a megabyte of words"; }
+    python3 - "$top/fleet/results.py" "$words" <<'WORDS' || { rm -f "$words".*; fail "a megabyte of words, a single file without plc_do_profile"; }
 import csv, json, subprocess, sys
 results, out = sys.argv[1:]
 words = {host: byte + "=" + "w" * 1000000 for host, byte in (("escaped", "\udcfc"), ("replaced", "\ufffd"))}
-runs = {host: {"iter": "10", "delay": "2000", "first": "25", "last": "35",
+report = "total execution time is: 0s\nnumber of delays:\n<20ms: 0\n20..30ms: 0\n30..40ms: 0\n>40ms: 0\nmaximum delay: 0ms\n"
+printed = {host: ("3", "", text, False) for host, text in words.items()}
+printed["older"] = ("1", report, "plc_do_test: chose armhf\n", True)
+runs = {host: {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": profile,
                "start": {"stdout": "plc_do_test fleet: run folder /tmp/run"},
-               "ended": {"stdout": "started 1\nended 2\nstatus 3\n"}, "output": {"stdout": "", "stderr": text}}
-        for host, text in words.items()}
+               "ended": {"stdout": "started 1\nended 2\nstatus %s\n" % status}, "output": {"stdout": out, "stderr": err}}
+        for host, (status, out, err, profile) in printed.items()}
 ended = subprocess.run([sys.executable, results, "table", "--single-file", results, "--out", out],
                        input=json.dumps(runs), capture_output=True, text=True).returncode
 rows = {row["host"]: row for row in csv.DictReader(open(out + ".csv", encoding="utf-8"))}
@@ -122,6 +128,10 @@ for host, shown in (("escaped", "\\xfc"), ("replaced", "\ufffd")):
     if not reason.startswith("status 3, no report: " + shown + "=www") or "more characters, all in the JSON]" not in reason \
             or len(reason) > 400 or kept[host]["stderr"] != shown + "=" + "w" * 1000000:
         sys.exit("%s: the reason %r..., the JSON's %r..." % (host, reason[:80], kept[host]["stderr"][:80]))
+views = {suffix: open(out + suffix, encoding="utf-8").read() for suffix in (".md", ".html", ".junit.xml")}
+if kept["older"]["verdict"] != "no report" or not rows["older"]["reason"].startswith("no profile in what it printed") \
+        or any("no profile in what it printed" not in text for text in views.values()):
+    sys.exit("older: %s, %r" % (kept["older"]["verdict"], kept["older"]["reason"]))
 sys.exit(ended != 1)
 WORDS
     rm -f "$words".*
@@ -130,24 +140,7 @@ WORDS
     python3 "$top/fleet/results.py" table --single-file "$0" --out "$(mktemp -u /tmp/fleet-test-fault.XXXXXX)" \
         <<<'["not runs by host"]' >/dev/null 2>&1 || status=$?
     [ "$status" -eq 70 ] || fail "results.py on input it cannot read ended with $status, not 70"
-    # A profile asked of a single file older than plc_do_profile: its plc_do_test reads
-    # --profile as 0 iterations and passes; a row without a profile that says so
-    # in every file. A priority without plc_profile: refused before any controller.
-    older=$(mktemp -u /tmp/fleet-test-older.XXXXXX)
-    python3 - "$top/fleet/results.py" "$older" <<'OLDER' || { rm -f "$older".*; fail "a single file without plc_do_profile"; }
-import json, subprocess, sys
-results, out = sys.argv[1:]
-report = "total execution time is: 0s\nnumber of delays:\n<20ms: 0\n20..30ms: 0\n30..40ms: 0\n>40ms: 0\nmaximum delay: 0ms\n"
-run = {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": True,
-       "start": {"stdout": "plc_do_test fleet: run folder /tmp/run"}, "ended": {"stdout": "started 1\nended 2\nstatus 1\n"},
-       "output": {"stdout": report, "stderr": "plc_do_test: chose armhf\n"}}
-ended = subprocess.run([sys.executable, results, "table", "--single-file", results, "--out", out],
-                       input=json.dumps({"older": run}), capture_output=True, text=True).returncode
-views = {suffix: open(out + suffix, encoding="utf-8").read() for suffix in (".csv", ".md", ".json", ".html", ".junit.xml")}
-sys.exit(ended != 1 or json.loads(views[".json"])["older"]["verdict"] != "no report"
-         or any("no profile in what it printed" not in text for text in views.values()))
-OLDER
-    rm -f "$older".*
+    # A priority without plc_profile: refused before any controller.
     status=0
     python3 "$top/fleet/results.py" check --single-file "$0" --given "$0" \
         <<<'{"h": {"iter": "1", "delay": "1", "first": "1", "last": "1", "priority": "80"}}' >/dev/null 2>&1 || status=$?
