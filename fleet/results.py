@@ -8,10 +8,11 @@
       with words on bad input.
   results.py table --single-file FILE --out OUT < RUNS.json
       Each controller's run (Ansible's results by host, with its parameters
-      and criteria) as a row with its verdict, in OUT.csv and OUT.md, and
-      everything each printed in OUT.json; the Markdown table also on
-      standard output. Status 1 when any controller
-      did not pass, naming them on standard error.
+      and criteria) as a row with its verdict, in OUT.csv and OUT.md,
+      everything each printed (each profile whole) in OUT.json, the page
+      OUT.html (fleet/report.html.j2) and the test results OUT.junit.xml;
+      the Markdown table also on standard output. Status 1 when any
+      controller did not pass, naming them on standard error.
 
 Status 2: bad options or input; 70: a fault of this program itself (its
 traceback on standard error), never 1.
@@ -19,11 +20,15 @@ traceback on standard error), never 1.
 import argparse
 import csv
 import dataclasses
+import datetime
 import json
+import math
 import os
 import re
+import socket
 import sys
 import traceback
+from xml.etree import ElementTree
 from dataclasses import dataclass
 from typing import Optional
 
@@ -44,17 +49,18 @@ MKDIR_SAID = re.compile(r'mkdir -p "` echo (\S+) `".*exited with result (\d+)(?:
                         re.S)
 
 # Every verdict, its kind and when it is given: the play passes only when every
-# row's kind is "pass". failure: the controller ran and failed the test;
-# error: the test could not be done or gave no figures to judge.
+# row's kind is "pass". failure: the program ran on the controller and the run
+# failed (a JUnit failure); error: the program could not be run there at all
+# (a JUnit error).
 VERDICTS = {
     "pass": "pass",
     "fail": "failure",
     "write refused": "failure",
     "stopped": "failure",
-    "report lost": "error",
-    "parameters refused": "error",
+    "report lost": "failure",
+    "parameters refused": "failure",
+    "no report": "failure",
     "not started": "error",
-    "no report": "error",
     "unreachable": "error",
     "not run": "error",
     "no result": "error",
@@ -86,6 +92,9 @@ class Row:
     stdout: Optional[str] = None  # what the program printed, as text that shows every byte
     stderr: Optional[str] = None
     msg: Optional[str] = None  # Ansible's message
+    profile_asked: bool = False  # plc_profile: the run was plc_do_profile's, --json
+    profile: Optional[dict] = None  # plc_do_profile's JSON, whole
+    profile_options: str = ""  # " --priority N --cpu N" as given
 
     @property
     def kind(self):
@@ -162,8 +171,11 @@ def check(options):
     if missing:
         raise BadInput("give the run's parameters: -e plc_iter=1000 -e plc_delay=20000 -e plc_first=25 "
                        "-e plc_last=35 (missing for %s)" % ", ".join(missing))
-    for given in hosts.values():
+    for host, given in sorted(hosts.items()):
         criteria_of(given)
+        options = [name for name in ("priority", "cpu") if given.get(name) not in (None, "")]
+        if options and not given.get("profile"):
+            raise BadInput("plc_%s is plc_do_profile's: give -e plc_profile=true too (%s)" % (options[0], host))
     json.dump({"single_file": single_file,
                "run_limit_s": {host: run_limit_s(given) for host, given in hosts.items()}}, sys.stdout)
     print()
@@ -251,7 +263,9 @@ def row_of(host, run, known):
     wrapper's run folder), the wait for its end (the wrapper's file written
     after the run) and what the run printed."""
     row = Row(host, " ".join(str(run.get(name)) for name in ("iter", "delay", "first", "last")),
-              criteria_of(run))
+              criteria_of(run), profile_asked=bool(run.get("profile")),
+              profile_options="".join(" --%s %s" % (name, run[name]) for name in ("priority", "cpu")
+                                      if run.get(name) not in (None, "")))
     start, ended, output = (run.get(step) or {} for step in ("start", "ended", "output"))
     if not start:
         return fill(row, "no result", "the play did not run on it")
@@ -276,7 +290,30 @@ def row_of(host, run, known):
     if choice:
         row.abi = choice[1]
         row.identity = known.get(choice[1], "")
-    return judged(row, facts.get("stopped"))
+    if row.profile_asked:
+        # The identity of what ran: the profile's own, none without one.
+        row.identity = None
+        take_profile(row)
+    judged(row, facts.get("stopped"))
+    if row.profile_asked and row.profile is None and row.verdict in ("pass", "fail", "write refused"):
+        # A run that ended as a profiled run ends, yet printed no profile: a
+        # single file older than plc_do_profile runs plc_do_test, which reads
+        # --profile as 0 iterations.
+        words = first_line(row.stdout) or first_line(said(row.stderr)) or "nothing printed"
+        return fill(row, "no report", "no profile in what it printed (a single file without plc_do_profile?): " + words)
+    return row
+
+
+def take_profile(row):
+    """plc_do_profile's JSON on standard output: the profile kept whole, its
+    report judged as plc_do_test's, its identity the row's."""
+    try:
+        profile = json.loads(row.stdout)
+    except ValueError:
+        return
+    if isinstance(profile, dict) and isinstance(profile.get("report"), str):
+        row.profile, row.stdout = profile, profile["report"]
+        row.identity = profile.get("identity")
 
 
 def judged(row, stopped):
@@ -324,13 +361,39 @@ def criteria_faults(counts, longest, criteria):
 # --- Views of the rows -------------------------------------------------------
 
 COLUMNS = ["host", "abi", "identity", "status", "total_s"] + CLASSES + ["max_delay_ms", "verdict", "reason"]
+# With plc_profile, after max_delay_ms: figures of each profile.
+PROFILE_COLUMNS = ["p99_delay_us", "p99_write_us", "slowest_output", "priority"]
 
 
-def cells(row):
+def columns_of(rows):
+    """The tables' columns: the profile's too where the run asked for profiles."""
+    if not any(row.profile_asked for row in rows):
+        return COLUMNS
+    at = COLUMNS.index("max_delay_ms") + 1
+    return COLUMNS[:at] + PROFILE_COLUMNS + COLUMNS[at:]
+
+
+def profile_figures(profile):
+    """The profile's figures the tables show: p99 of delay and write, the
+    output whose write took longest at worst, the priority obtained (and
+    what was asked and refused)."""
+    if profile is None:
+        return dict.fromkeys(PROFILE_COLUMNS)
+    system = profile.get("system") or {}
+    slowest = (slowest_outputs(profile) or [None])[0]
+    priority = "%s %s" % (system.get("policy"), system.get("priority"))
+    if system.get("priority_refused"):
+        priority += " (%s asked for: refused, %s)" % (system.get("priority_asked"), system["priority_refused"])
+    return {"p99_delay_us": profile["delay"]["p99"], "p99_write_us": profile["write"]["p99"],
+            "slowest_output": slowest["output"] if slowest else None, "priority": priority}
+
+
+def cells(row, columns=COLUMNS):
     """A row's values by column, as the tables show them."""
     values = dataclasses.asdict(row)
     values.update(zip(CLASSES, row.counts or [None] * len(CLASSES)))
-    return {column: values[column] for column in COLUMNS}
+    values.update(profile_figures(row.profile))
+    return {column: values[column] for column in columns}
 
 
 def cell_text(value):
@@ -357,11 +420,19 @@ def markdown_cell(value):
 
 
 def write_csv(path, rows):
+    columns = columns_of(rows)
     with open(path, "w", newline="", encoding="utf-8") as file:
         writer = csv.writer(file)
-        writer.writerow(COLUMNS)
+        writer.writerow(columns)
         for row in rows:
-            writer.writerow(csv_cell(value) for value in cells(row).values())
+            writer.writerow(csv_cell(value) for value in cells(row, columns).values())
+
+
+def command_of(row):
+    """The program and parameters the row's run was given."""
+    if row.profile_asked:
+        return "plc_do_profile %s 0 --json%s" % (row.parameters, row.profile_options)
+    return "plc_do_test %s 0" % row.parameters
 
 
 def the_same(values, what):
@@ -370,13 +441,14 @@ def the_same(values, what):
 
 
 def markdown(rows):
-    parameters = the_same({"`plc_do_test %s 0`" % markdown_cell(row.parameters) for row in rows}, "those")
+    parameters = the_same({"`%s`" % markdown_cell(command_of(row)) for row in rows}, "those")
     criteria = the_same({str(row.criteria) for row in rows}, "those")
+    columns = columns_of(rows)
     lines = ["# plc_do_test on %d controllers" % len(rows), "",
              "Parameters: %s. Criteria: %s." % (parameters, markdown_cell(criteria)), "",
-             "| " + " | ".join(COLUMNS) + " |", "|" + "---|" * len(COLUMNS)]
+             "| " + " | ".join(columns) + " |", "|" + "---|" * len(columns)]
     for row in rows:
-        lines.append("| " + " | ".join(markdown_cell(value) for value in cells(row).values()) + " |")
+        lines.append("| " + " | ".join(markdown_cell(value) for value in cells(row, columns).values()) + " |")
     return "\n".join(lines) + "\n"
 
 
@@ -384,6 +456,11 @@ def as_json(rows):
     """Every row in full: its fields, the verdict's kind, what each printed."""
     return {row.host: dict(dataclasses.asdict(row), kind=row.kind, criteria=str(row.criteria),
                            counts=dict(zip(CLASSES, row.counts)) if row.counts else None) for row in rows}
+
+
+def write_text(path, text):
+    with open(path, "w", encoding="utf-8") as file:
+        file.write(text)
 
 
 def failed_lines(rows):
@@ -400,14 +477,18 @@ def table(options):
         faults.append(traceback.format_exc())
         known = {}
     rows = [row_or_fault(host, runs[host] or {}, known, faults) for host in sorted(runs)]
-    write_csv(options.out + ".csv", rows)
+    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
     text = markdown(rows)
-    with open(options.out + ".md", "w", encoding="utf-8") as file:
-        file.write(text)
-    with open(options.out + ".json", "w", encoding="utf-8") as file:
-        json.dump(as_json(rows), file, indent=1)
-        file.write("\n")
-    print(text + "\n(%s.csv, %s.md, %s.json)" % (options.out, options.out, options.out))
+    views = {".csv": lambda path: write_csv(path, rows), ".md": lambda path: write_text(path, text),
+             ".json": lambda path: write_text(path, json.dumps(as_json(rows), indent=1) + "\n"),
+             ".html": lambda path: write_text(path, html(rows, when)),
+             ".junit.xml": lambda path: write_junit(path, rows, when)}
+    for suffix, write in views.items():
+        try:
+            write(options.out + suffix)
+        except Exception:  # noqa: BLE001 - the other views still written, the fault told at the end
+            faults.append(traceback.format_exc())
+    print(text + "\n(%s)" % ", ".join(options.out + suffix for suffix in views))
     failed = failed_lines(rows)
     if failed:
         print("%d of %d controllers did not pass:\n" % (len(failed), len(rows)) + "\n".join(failed), file=sys.stderr)
@@ -415,6 +496,158 @@ def table(options):
         print("".join(faults), end="", file=sys.stderr)
         raise Fault("results.py failed %d times, the table written without what it could not read" % len(faults))
     return 1 if failed else 0
+
+
+# --- JUnit: one test suite for the play, a test case per controller --------
+
+# Characters XML 1.0 cannot hold, removed from controllers' text.
+NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
+
+
+def xml_text(value):
+    return NOT_XML.sub("", "" if value is None else str(value))
+
+
+def run_seconds(row):
+    """The run's wall time on the controller's clock; 0 where it did not run."""
+    return row.ended - row.started if row.started is not None and row.ended is not None else 0
+
+
+def summary(profile):
+    """A profile's figures as lines of text: what ran where, the percentiles,
+    the slowest outputs and the longest delays."""
+    system = profile.get("system") or {}
+    lines = [profile.get("identity") or "", "kernel: %s %s" % ((system.get("kernel") or {}).get("release"),
+                                                              (system.get("kernel") or {}).get("version")),
+             "priority: " + str(profile_figures(profile)["priority"]),
+             "(us)       " + "".join("%10s" % name for name in PERCENTILES)]
+    for figure in FIGURES:
+        lines.append("%-11s" % figure + "".join("%10s" % profile[figure][name] for name in PERCENTILES))
+    for output in slowest_outputs(profile)[:3]:
+        lines.append("output %s: write max %s us, longest delay %s us"
+                     % (output["output"], output["write_max"], output["longest_delay"]))
+    for late in (profile.get("longest") or [])[:3]:
+        lines.append("iteration %s at %s ms, output %s: delay %s us (write %s, oversleep %s)"
+                     % (late["iteration"], late["at_ms"], late["output"], late["delay_us"], late["write_us"],
+                        late["oversleep_us"]))
+    return "\n".join(lines)
+
+
+def case_text(row):
+    """A controller's test case's system-out: the run, its report, its
+    profile's summary, what it said on standard error."""
+    parts = ["command: %s\ncriteria: %s\nverdict: %s (%s)%s" % (command_of(row), row.criteria, row.verdict, row.kind,
+                                                              ": " + row.reason if row.reason else "")]
+    parts += [row.stdout] if row.stdout else []
+    parts += [summary(row.profile)] if row.profile else []
+    parts += ["standard error:\n" + said(row.stderr)] if said(row.stderr) else []
+    parts += ["Ansible: " + row.msg] if row.msg and row.kind == "error" else []
+    return "\n\n".join(part.rstrip("\n") for part in parts) + "\n"
+
+
+def write_junit(path, rows, when):
+    kinds = [row.kind for row in rows]
+    suite = ElementTree.Element("testsuite", {
+        "name": "plc_do_test fleet", "tests": str(len(rows)), "failures": str(kinds.count("failure")),
+        "errors": str(kinds.count("error")), "skipped": "0", "time": str(sum(map(run_seconds, rows))),
+        "timestamp": when.rstrip("Z"), "hostname": socket.gethostname()})
+    for row in rows:
+        case = ElementTree.SubElement(suite, "testcase", {
+            "classname": "plc_do_test.fleet", "name": xml_text(row.host), "time": str(run_seconds(row))})
+        if row.kind != "pass":
+            told = ElementTree.SubElement(case, row.kind, {
+                "type": row.verdict, "message": xml_text(row.verdict + (": " + cell_text(row.reason) if row.reason else ""))})
+            told.text = xml_text(row.reason or row.verdict)
+        ElementTree.SubElement(case, "system-out").text = xml_text(case_text(row))
+    ElementTree.indent(suite)
+    ElementTree.ElementTree(suite).write(path, encoding="utf-8", xml_declaration=True)
+
+
+# --- HTML: the page, its charts as inline SVG (fleet/report.html.j2) ---------
+
+FIGURES = ["delay", "write", "oversleep"]
+PERCENTILES = ["min", "median", "p90", "p99", "p99_9", "max", "mean"]
+# Worst first: failed runs, then runs that could not be made, then passes.
+KIND_ORDER = {"failure": 0, "error": 1, "pass": 2}
+
+
+def worst_first(rows):
+    """The page's order: by kind, then the longest delay, longest first."""
+    return sorted(rows, key=lambda row: (KIND_ORDER[row.kind], -(row.max_delay_ms or 0), row.host))
+
+
+def slowest_outputs(profile):
+    return sorted(profile.get("outputs") or [], key=lambda output: (-output["write_max"], output["output"]))
+
+
+def scaled(value, top, logarithmic):
+    """A value's share of the axis's height, 0..1: a logarithmic axis shows a
+    single stray delay beside thousands of ordinary ones."""
+    value, top = max(value or 0, 0), max(top or 0, 0)
+    if top == 0:
+        return 0
+    return math.log2(1 + value) / math.log2(1 + top) if logarithmic else value / top
+
+
+def bars(items, height, logarithmic, width=24, top=None):
+    """Bars of (label, value) as rectangles on a bar's width each, from the
+    bottom of HEIGHT up, the axis up to TOP (the largest value)."""
+    top = max((value for _, value in items), default=0) if top is None else top
+    drawn = []
+    for at, (label, value) in enumerate(items):
+        tall = round(height * scaled(value, top, logarithmic), 1)
+        drawn.append({"label": label, "value": value, "x": at * width, "y": height - tall, "width": width - 2,
+                      "height": tall})
+    return {"bars": drawn, "width": max(len(items) * width, width), "height": height}
+
+
+def histogram_items(profile):
+    """The histogram's bins from the first to the last that holds a delay."""
+    bins = profile.get("histogram") or []
+    counted = [at for at, (_, count) in enumerate(bins) if count]
+    kept = bins[:counted[-1] + 1] if counted else bins[:1]
+    return [("<= %d us" % bound if bound is not None else "above", count) for bound, count in kept]
+
+
+def charts(profile):
+    """A profile's charts and their figures for the template."""
+    return {
+        "histogram": bars(histogram_items(profile), 120, True),
+        "mini": bars(histogram_items(profile), 24, True, width=5),
+        # One linear axis for the three, so that write and oversleep show
+        # their shares of the delay.
+        "percentiles": [{"figure": figure, "values": [profile[figure][name] for name in PERCENTILES],
+                         "bars": bars([(name, profile[figure][name]) for name in PERCENTILES], 60, False,
+                                      top=profile["delay"]["max"])}
+                        for figure in FIGURES],
+        "outputs": bars([(str(output["output"]), output["longest_delay"]) for output in profile.get("outputs") or []],
+                        100, False),
+        "output_rows": profile.get("outputs") or [],
+        "slowest": slowest_outputs(profile)[:3],
+        "longest": profile.get("longest") or [],
+        "system": profile.get("system") or {},
+    }
+
+
+def html(rows, when):
+    """The page: the run, a row per controller worst first, and each one's
+    profile or, without one, its report and reason."""
+    import jinja2  # Ansible's own, on every machine that runs the play
+    folder = os.path.dirname(os.path.abspath(__file__))
+    environment = jinja2.Environment(loader=jinja2.FileSystemLoader(folder), autoescape=True,
+                                     undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True)
+    # The table's cells as the CSV's: one line, cut with a mark.
+    environment.filters["cut"] = cell_text
+    # Control characters shown as \xNN, as in the tables; line feeds and tabs kept.
+    environment.filters["visible"] = lambda text: re.sub(
+        r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), "" if text is None else str(text))
+    shown_rows = [{"row": row, "cells": cells(row, COLUMNS + PROFILE_COLUMNS), "command": command_of(row),
+                   "charts": charts(row.profile) if row.profile else None} for row in worst_first(rows)]
+    return environment.get_template("report.html.j2").render(
+        when=when, rows=shown_rows, classes=CLASSES, percentiles=PERCENTILES,
+        passed=sum(row.kind == "pass" for row in rows),
+        parameters=sorted({command_of(row) for row in rows}), criteria=sorted({str(row.criteria) for row in rows}),
+        profiled=any(row.profile_asked for row in rows), said=said)
 
 
 class Fault(Exception):
