@@ -39,7 +39,7 @@ REFUSED = re.compile(r"output \d+ refused every write for 10 s; run stopped afte
 CHOICE = re.compile(r"^plc_do_test: chose (\S+)", re.M)
 # The controller-side wrapper's own words: its run folder on starting, and the
 # file it writes last, after the run (key value, one a line).
-RUN_FOLDER = re.compile(r"^plc_do_test fleet: run folder (\S+)$", re.M)
+RUN_FOLDER = re.compile(r"^plc_do_test fleet: run folder (.+)$", re.M)
 ENDED = re.compile(r"^(started|ended|stopped|status) (\d+)$", re.M)
 # ssh's note on a host key it has just learnt: not the controller's words.
 KEY_LEARNT = re.compile(r"Warning: Permanently added \S+ \(\S+\) to the list of known hosts\.\r?\n?")
@@ -311,9 +311,35 @@ def take_profile(row):
         profile = json.loads(row.stdout)
     except ValueError:
         return
-    if isinstance(profile, dict) and isinstance(profile.get("report"), str):
+    if profile_shaped(profile):
         row.profile, row.stdout = profile, profile["report"]
         row.identity = profile.get("identity")
+
+
+def is_number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def records_of(items, keys):
+    """Whether ITEMS is a list of objects, each with a number under every key."""
+    return isinstance(items, list) and all(isinstance(item, dict) and all(is_number(item.get(key)) for key in keys)
+                                           for item in items)
+
+
+def profile_shaped(profile):
+    """Whether what came is a profile as plc_do_profile writes it, in every
+    part the views read: anything else is no profile, so that a controller
+    printing some other JSON is a row with its reason, never a lost table."""
+    return (isinstance(profile, dict) and isinstance(profile.get("report"), str)
+            and isinstance(profile.get("identity", ""), str) and isinstance(profile.get("system", {}), dict)
+            and all(records_of([profile.get(figure)], PERCENTILES) for figure in ("delay", "write", "oversleep"))
+            and records_of(profile.get("outputs", []), ("output", "writes", "write_min", "write_mean", "write_max",
+                                                         "longest_delay"))
+            and records_of(profile.get("longest", []), ("iteration", "at_ms", "output", "value", "attempts",
+                                                         "write_us", "oversleep_us", "delay_us"))
+            and isinstance(profile.get("histogram", []), list)
+            and all(isinstance(item, list) and len(item) == 2 and (item[0] is None or is_number(item[0]))
+                    and is_number(item[1]) for item in profile.get("histogram", [])))
 
 
 def judged(row, stopped):
@@ -478,7 +504,11 @@ def table(options):
         known = {}
     rows = [row_or_fault(host, runs[host] or {}, known, faults) for host in sorted(runs)]
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-    text = markdown(rows)
+    try:
+        text = markdown(rows)
+    except Exception:  # noqa: BLE001 - the other views still written, the fault told at the end
+        faults.append(traceback.format_exc())
+        text = "(no Markdown table: results.py failed on it, as said below)\n"
     views = {".csv": lambda path: write_csv(path, rows), ".md": lambda path: write_text(path, text),
              ".json": lambda path: write_text(path, json.dumps(as_json(rows), indent=1) + "\n"),
              ".html": lambda path: write_text(path, html(rows, when)),

@@ -25,18 +25,30 @@ said=$(cp "$file" "$run/plc_do_test.run" 2>&1) || {
     rm -rf "$run"
     exit 3
 }
+# kill_with_children SIGNAL PID: PID and the processes it started (the
+# binary, or the loader or emulator that runs it), found by their parent in
+# /proc, as busybox has no pkill everywhere.
+kill_with_children() {
+    for stat in /proc/[0-9]*/stat; do
+        read -r child _ _ parent _ <"$stat" 2>/dev/null || continue
+        [ "$parent" != "$2" ] || kill -"$1" "$child" 2>/dev/null
+    done
+    kill -"$1" "$2" 2>/dev/null
+}
 (
     started=$(date +%s)
     sh "$run/plc_do_test.run" "$@" >"$run/out" 2>"$run/err" </dev/null &
     program=$!
     # The watchdog looks each second whether the run still goes on, so that
     # it ends by itself within a second of the run: nothing to kill, no race.
-    # At the limit it sends TERM, 10 s later KILL.
+    # At the limit it sends TERM (the single file passes it on to the
+    # binary), 10 s later KILL to the single file and what it started: a
+    # binary deaf to TERM must not go on switching outputs without it.
     (
         left=$limit
         while kill -0 "$program" 2>/dev/null; do
             [ "$left" -ne 0 ] || { echo "stopped $limit" >"$run/stopped"; kill -TERM "$program"; }
-            [ "$left" -ne -10 ] || kill -KILL "$program"
+            [ "$left" -ne -10 ] || kill_with_children KILL "$program"
             sleep 1
             left=$((left - 1))
         done

@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -172,6 +173,8 @@ __attribute__((constructor)) void set_up_from_environment() {
     }
     if (const char* text = getenv("PLCSIM_SAY_STDOUT")) say(1, text);
     if (const char* text = getenv("PLCSIM_SAY_STDERR")) say(2, text);
+    // A library that leaves the program deaf to TERM: only KILL stops it.
+    if (getenv("PLCSIM_IGNORE_TERM")) signal(SIGTERM, SIG_IGN);
     if (const char* text = getenv("PLCSIM_REFUSE")) {
         if (!parse_count(text, &sim.refusals_per_write)) refuse_setting("PLCSIM_REFUSE", text);
     }

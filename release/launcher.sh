@@ -172,16 +172,30 @@ programs_may_run_in() {
 
 # remove_stale_folders PLACE: the folders in PLACE of single files that were
 # killed (SIGKILL runs no trap), each named for its launcher's process, once
-# that process has gone. (Unlinking the binary once it runs would leave
-# nothing either, but the shell cannot tell when the binary, or the loader
-# or emulator that starts it, has opened it.) Another user's folders stay:
+# that process has gone. Only a folder of the very name take_out gives
+# (plc_do_test.PID. and mktemp's six characters, or 0) holding nothing but
+# what take_out puts there is taken for one: a user's own folder named
+# alike stays. (Unlinking the binary once it runs would leave nothing
+# either, but the shell cannot tell when the binary, or the loader or
+# emulator that starts it, has opened it.) Another user's folders stay:
 # their owner alone (or root) may remove them.
 remove_stale_folders() {
     for stale in "$1"/plc_do_test.*.*; do
         pid=${stale#"$1"/plc_do_test.}
-        pid=${pid%%.*}
+        ending=${pid#*.} pid=${pid%%.*}
         case $pid in "" | *[!0-9]*) continue ;; esac
-        [ -d "$stale" ] && ! kill -0 "$pid" 2>/dev/null && rm -rf "$stale" 2>/dev/null
+        case $ending in 0 | [0-9A-Za-z][0-9A-Za-z][0-9A-Za-z][0-9A-Za-z][0-9A-Za-z][0-9A-Za-z]) ;; *) continue ;; esac
+        [ -d "$stale" ] && [ ! -h "$stale" ] && holds_only_binaries "$stale" && ! kill -0 "$pid" 2>/dev/null &&
+            rm -rf "$stale" 2>/dev/null
+    done
+}
+
+# holds_only_binaries FOLDER: whether FOLDER holds nothing but the programs'
+# binaries (hidden files included).
+holds_only_binaries() {
+    for held in "$1"/* "$1"/.[!.]* "$1"/..?*; do
+        [ -e "$held" ] || [ -h "$held" ] || continue
+        case ${held##*/} in plc_do_test | plc_do_profile) ;; *) return 1 ;; esac
     done
 }
 

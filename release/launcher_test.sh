@@ -286,10 +286,15 @@ stops() {
             [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
             if [ "$signal" = KILL ]; then
                 [ -n "$(ls -A "$root/tmp")" ] || fail "$what: no folder left for the next start to remove"
+                # A user's own folders named alike, of a process that is gone, stay.
+                mkdir "$root/tmp/plc_do_test.2024.06-results" "$root/tmp/plc_do_test.4194305.abcdef"
+                touch "$root/tmp/plc_do_test.2024.06-results/plc_do_test" "$root/tmp/plc_do_test.4194305.abcdef/notes"
                 status=0
                 chroot "$root" $shell /bundle/plc_do_test >/dev/null 2>&1 || status=$?
                 [ "$status" -eq 42 ] || fail "$what: the next start ended with $status, not the program's 42"
-                [ -z "$(ls -A "$root/tmp")" ] || fail "$what: the next start left $(ls "$root/tmp") in /tmp"
+                [ "$(ls -A "$root/tmp" | paste -sd' ')" = "plc_do_test.2024.06-results plc_do_test.4194305.abcdef" ] ||
+                    fail "$what: the next start left in /tmp: $(ls -A "$root/tmp" | paste -sd' '), not only a user's two folders"
+                rm -rf "$root/tmp/plc_do_test.2024.06-results" "$root/tmp/plc_do_test.4194305.abcdef"
                 kill -KILL "$binary_pid"
                 continue
             fi

@@ -29,6 +29,7 @@ controllers=(
     "keeps_arm64|arm64||1|pass||"
     "slow|armhf|PLCSIM_WRITE_US=200000|1|fail|above 100 ms; delays above 30..40ms: 10 >40ms|plc_max_delay_ms=100 plc_highest_class=30..40ms"
     "hangs|armel|PLCSIM_WRITE_US=2000000|143|stopped|within 3 s|plc_run_limit_s=3"
+    "deaf_to_term|armhf|PLCSIM_WRITE_US=2000000;PLCSIM_IGNORE_TERM=1|143|stopped|within 3 s|plc_run_limit_s=3"
     "refuses_writes|armel|PLCSIM_OUTPUTS=1-2|2|write refused|output 25 refused every write for 10 s|"
     "no_libplc|arm64|no_libplc|127|not started|libplc.so|"
     "bad_setting|armhf|PLCSIM_OUTPUTS=junk|3|no report|PLCSIM_OUTPUTS|"
@@ -106,7 +107,8 @@ if [ "$mode" != --inside ]; then
     # (U+FFFD): cut in the tables with a mark, in full in the JSON, each byte
     # shown. A profile asked of a single file older than plc_do_profile,
     # whose plc_do_test reads --profile as 0 iterations and passes: a row
-    # without a profile that says so in every file.
+    # without a profile that says so in every file; so is JSON that is not a
+    # profile.
     words=$(mktemp -u /tmp/fleet-test-words.XXXXXX)
     python3 - "$top/fleet/results.py" "$words" <<'WORDS' || { rm -f "$words".*; fail "a megabyte of words, a single file without plc_do_profile"; }
 import csv, json, subprocess, sys
@@ -115,6 +117,7 @@ words = {host: byte + "=" + "w" * 1000000 for host, byte in (("escaped", "\udcfc
 report = "total execution time is: 0s\nnumber of delays:\n<20ms: 0\n20..30ms: 0\n30..40ms: 0\n>40ms: 0\nmaximum delay: 0ms\n"
 printed = {host: ("3", "", text, False) for host, text in words.items()}
 printed["older"] = ("1", report, "plc_do_test: chose armhf\n", True)
+printed["odd_json"] = ("1", json.dumps({"report": report, "delay": "x", "outputs": [1]}), "", True)
 runs = {host: {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": profile,
                "start": {"stdout": "plc_do_test fleet: run folder /tmp/run"},
                "ended": {"stdout": "started 1\nended 2\nstatus %s\n" % status}, "output": {"stdout": out, "stderr": err}}
@@ -132,6 +135,8 @@ views = {suffix: open(out + suffix, encoding="utf-8").read() for suffix in (".md
 if kept["older"]["verdict"] != "no report" or not rows["older"]["reason"].startswith("no profile in what it printed") \
         or any("no profile in what it printed" not in text for text in views.values()):
     sys.exit("older: %s, %r" % (kept["older"]["verdict"], kept["older"]["reason"]))
+if kept["odd_json"]["verdict"] != "no report" or any("odd_json" not in text for text in views.values()):
+    sys.exit("odd_json: %s, %r" % (kept["odd_json"]["verdict"], kept["odd_json"]["reason"]))
 sys.exit(ended != 1)
 WORDS
     rm -f "$words".*
@@ -233,7 +238,7 @@ has() { [[ ";$1;" == *";$2;"* ]]; }
 make_root() {
     local root=$1 abi=$2 what=$3 applet library device
     abi_facts "$abi"
-    mkdir -p "$root/bin" "$root/lib" "$root/usr/lib" "$root/dev" "$root/root" "$root/run" "$root/var/tmp"
+    mkdir -p "$root/bin" "$root/lib" "$root/usr/lib" "$root/dev" "$root/root" "$root/run" "$root/var/tmp" "$root/proc"
     chmod 1777 "$root/var/tmp"
     mkdir -m 1777 "$root/tmp"
     touch "$root/dev/null" "$root/dev/full"
@@ -253,6 +258,8 @@ make_root() {
     fi
     ! has "$what" noexec_tmp || mount -t tmpfs -o mode=1777,noexec tmpfs "$root/tmp"
     for device in null full; do mount --bind "/dev/$device" "$root/dev/$device"; done
+    # A controller's /proc: the fleet's watchdog finds the processes a run started there.
+    mount -t proc proc "$root/proc"
 }
 
 ssh-keygen -q -t ed25519 -N '' -f "$work/id" && ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
