@@ -222,21 +222,21 @@ launch() {
     # it breaks off. A command in the background ignores INT and QUIT, so
     # TERM stands in for them. (It reads from /dev/null then: the binary
     # reads no input.)
-    program=
+    running=
     trap 'stop_program HUP 129' HUP
     trap 'stop_program TERM 130' INT
     trap 'stop_program TERM 131' QUIT
     trap 'stop_program TERM 143' TERM
     "$@" &
-    program=$!
-    wait "$program"
+    running=$!
+    wait "$running"
     exit $?
 }
 
 # stop_program SIGNAL STATUS: the binary stopped by SIGNAL, then the launcher
 # ends with STATUS, as the signal it was sent would have ended it.
 stop_program() {
-    [ -z "$program" ] || { kill -"$1" "$program" 2>/dev/null; wait "$program"; }
+    [ -z "$running" ] || { kill -"$1" "$running" 2>/dev/null; wait "$running"; }
     exit "$2"
 }
 
