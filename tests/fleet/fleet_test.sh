@@ -173,8 +173,13 @@ WORDS
     own_binfmt=
     ! unshare --user --map-root-user --mount sh -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc' \
         2>/dev/null || own_binfmt=yes
+    # In a chroot its root is no mount point, whose propagation unshare could
+    # make private: there the mounts keep the propagation of the one they lie
+    # on (private on the machines CI runs on), as before there were namespaces.
+    propagation=()
+    [ -n "$own_binfmt" ] || mountpoint -q / || propagation=(--propagation unchanged)
     PLC_FLEET_WORK=$work PLC_FLEET_MODE=$mode PLC_FLEET_OWN_BINFMT=$own_binfmt \
-        unshare ${own_binfmt:+--user} --mount --pid --fork --kill-child "$0" --inside "${@:2}" &
+        unshare ${own_binfmt:+--user} --mount "${propagation[@]}" --pid --fork --kill-child "$0" --inside "${@:2}" &
     inside=$!
     if [ -n "$own_binfmt" ]; then
         for _ in $(seq 100); do
