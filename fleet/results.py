@@ -332,7 +332,7 @@ def profile_shaped(profile):
     printing some other JSON is a row with its reason, never a lost table."""
     return (isinstance(profile, dict) and isinstance(profile.get("report"), str)
             and isinstance(profile.get("identity", ""), str) and isinstance(profile.get("system", {}), dict)
-            and all(records_of([profile.get(figure)], PERCENTILES) for figure in ("delay", "write", "oversleep"))
+            and all(records_of([profile.get(figure)], PERCENTILES) for figure in FIGURES)
             and records_of(profile.get("outputs", []), ("output", "writes", "write_min", "write_mean", "write_max",
                                                          "longest_delay"))
             and records_of(profile.get("longest", []), ("iteration", "at_ms", "output", "value", "attempts",
