@@ -1,7 +1,7 @@
 #include "build_identity.h"
-#include "run/profile.h"
+#include "profile/profile.h"
 
-// Which release and target a copied binary is, as in plc_do_test (run/main.cc);
+// Which release and target a copied binary is, as in plc_do_test (run/plc_do_test.cc);
 // this program also prints it with its profile.
 __attribute__((used)) static const char build_identity[] = "\nplc_do_profile " PLC_BUILD_IDENTITY "\n";
 

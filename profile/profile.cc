@@ -1,19 +1,19 @@
-#include "run/profile.h"
+#include "profile/profile.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "report/profile_analysis.h"
-#include "report/profile_output.h"
+#include "profile/profile_analysis.h"
+#include "profile/profile_options.h"
+#include "profile/profile_output.h"
+#include "profile/profile_sweep.h"
+#include "profile/profile_usage.h"
+#include "profile/system_settings.h"
 #include "report/report.h"
 #include "run/measure.h"
-#include "run/profile_options.h"
 #include "run/run.h"
-#include "run/system_settings.h"
-#include "run/profile_usage.h"
 #include "run/usage.h"
-#include "sweep/sweep.h"
 
 namespace {
 

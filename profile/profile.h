@@ -1,8 +1,8 @@
 // plc_do_profile's run sequence: command line, system settings, the sweep
 // with its write times, the report and the profile, exit status (those of
 // plc_do_test, run/run.h).
-#ifndef RUN_PROFILE_H
-#define RUN_PROFILE_H
+#ifndef PROFILE_PROFILE_H
+#define PROFILE_PROFILE_H
 
 // Everything plc_do_profile's `main` does: returns the process's exit status.
 // `identity` holds the program's identity line, printed with the profile.

@@ -3,13 +3,13 @@
 // delays, the figures of each output and the longest delays. All after the
 // sweep, in storage reserved once (no heap), with no division by a variable
 // that would need a runtime helper on a 32-bit controller.
-#ifndef REPORT_PROFILE_ANALYSIS_H
-#define REPORT_PROFILE_ANALYSIS_H
+#ifndef PROFILE_PROFILE_ANALYSIS_H
+#define PROFILE_PROFILE_ANALYSIS_H
 
 #include <stdint.h>
 
+#include "profile/profile_log.h"
 #include "run/run_params.h"
-#include "sweep/profile_log.h"
 
 // min, median, p90, p99, p99.9, max (nearest rank: the p-th percentile of n
 // sorted figures is the one of rank ceil(p * n / 100), counted from 1), and

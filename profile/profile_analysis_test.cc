@@ -1,4 +1,4 @@
-#include "report/profile_analysis.h"
+#include "profile/profile_analysis.h"
 
 #include <stdlib.h>
 #include <string.h>

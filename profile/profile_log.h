@@ -1,7 +1,7 @@
 // The record of a profiled run: plc_do_test's timing log, and for every
 // iteration the reading after its accepted write and its refused attempts.
-#ifndef SWEEP_PROFILE_LOG_H
-#define SWEEP_PROFILE_LOG_H
+#ifndef PROFILE_PROFILE_LOG_H
+#define PROFILE_PROFILE_LOG_H
 
 #include <stdint.h>
 #include <sys/time.h>

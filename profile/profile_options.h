@@ -1,8 +1,8 @@
 // The command line of plc_do_profile: plc_do_test's five positional
 // parameters, read as plc_do_test reads them, and options beginning with "--"
 // anywhere among them.
-#ifndef RUN_PROFILE_OPTIONS_H
-#define RUN_PROFILE_OPTIONS_H
+#ifndef PROFILE_PROFILE_OPTIONS_H
+#define PROFILE_PROFILE_OPTIONS_H
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "run/profile_options.h"
+#include "profile/profile_options.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "report/profile_output.h"
+#include "profile/profile_output.h"
 
 #include <errno.h>
 #include <sched.h>

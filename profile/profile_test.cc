@@ -1,4 +1,4 @@
-#include "run/profile.h"
+#include "profile/profile.h"
 
 #include <stdio.h>
 

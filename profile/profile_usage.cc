@@ -1,8 +1,8 @@
-#include "run/profile_usage.h"
+#include "profile/profile_usage.h"
 
 #include <stdio.h>
 
-#include "run/profile_options.h"
+#include "profile/profile_options.h"
 
 void print_profile_usage() {
     fputs("usage: plc_do_profile iter delay start_DO_number end_DO_number [use_safe_thread] [option...]\n"

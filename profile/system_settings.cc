@@ -1,4 +1,4 @@
-#include "run/system_settings.h"
+#include "profile/system_settings.h"
 
 #include <errno.h>
 #include <sched.h>

@@ -1,5 +1,5 @@
 // The texts plc_do_test answers a refused command line with; plc_do_profile's
-// own are in run/profile_usage.h.
+// own are in profile/profile_usage.h.
 #ifndef RUN_USAGE_H
 #define RUN_USAGE_H
 

@@ -5,7 +5,6 @@
 #include <stdint.h>
 
 #include "run/run_params.h"
-#include "sweep/profile_log.h"
 #include "sweep/timing_log.h"
 
 // A write refused on every attempt for this long, counted from the reading
@@ -21,9 +20,5 @@ uint32_t cycle_length(uint32_t first, uint32_t last);
 // nothing and allocates nothing. The log must be touched in full beforehand
 // so that no page fault falls inside a measured window.
 void sweep_outputs(const run_params& params, timing_log& log);
-
-// The same sweep with one more reading in each iteration, just after its
-// accepted write returns, kept with the write's refused attempts in `log`.
-void sweep_outputs_profiled(const run_params& params, profile_log& log);
 
 #endif

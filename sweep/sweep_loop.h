@@ -14,7 +14,6 @@
 #include <stdint.h>
 #include <time.h>
 
-#include "sweep/profile_log.h"
 #include "sweep/sweep.h"
 
 // The nanoseconds of a reading lie in [0, 10^9): an unsigned 32-bit
@@ -43,34 +42,19 @@ __attribute__((always_inline)) inline bool refused_for_too_long(const timespec& 
     return microseconds_between(first_attempt, now) >= refusal_limit_us;
 }
 
-// plc_do_test's iterations keep nothing more.
+// plc_do_test's iterations keep nothing more. Another kind of `Extra`
+// brings its own overloads of these three, found beside its type.
 struct no_write_reading {};
 
-// plc_do_profile's: filled inside a window, moved to the log after it.
-struct write_reading {
-    timespec after_write;   // read just after the accepted write returned
-    uint32_t refused;       // attempts refused before it; set on the refused path only
-    write_entry* next;      // the log's entry of the iteration under way
-};
-
+// Inside a window, just after the accepted write returned.
 template <class Io>
 inline void read_after_write(no_write_reading*) {}
-template <class Io>
-inline void read_after_write(write_reading* extra) {
-    Io::read_clock(&extra->after_write);
-}
 
+// On the refused path: how many attempts were refused before the accepted one.
 inline void count_refused(no_write_reading*, uint32_t) {}
-inline void count_refused(write_reading* extra, uint32_t refused) { extra->refused = refused; }
 
 // After the iteration's second reading, outside its window.
 inline void keep_write_reading(no_write_reading*) {}
-inline void keep_write_reading(write_reading* extra) {
-    extra->next->after_write = timeval_of(extra->after_write);
-    extra->next->refused = extra->refused;
-    extra->refused = 0;
-    ++extra->next;
-}
 
 // After a refused attempt at a write: its pause, then new attempts, each
 // followed by its pause, until the controller accepts (true) or the write has

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sweep/sweep_loop.h"
+#include "tests/support/fake_io.h"
 
 #if defined(__arm__) && !(defined(_TIME_BITS) && _TIME_BITS == 64)
 // The controller's ABI: seconds and microseconds of a reading are 32-bit,
@@ -17,57 +18,7 @@ static_assert(sizeof(time_t) == 4 && sizeof(timeval{}.tv_usec) == 4, "32-bit tim
 
 namespace {
 
-// A controller, clock and pause in one: time moves only when the sweep
-// pauses, and every call is written down in order.
-struct fake_io {
-    static inline int64_t now_us;
-    static inline std::string events;           // c: clock, s: safe value, w: write, p: pause
-    static inline std::vector<int32_t> ports;   // of every write attempt
-    static inline std::vector<int32_t> values;  // of every write attempt
-    static inline int refusals_per_write;       // before each write is accepted
-    static inline int refused_so_far;
-    static inline int32_t dead_port;            // every write to it is refused
-
-    static void reset() {
-        now_us = 5'000'000'000;  // well away from 0, with microseconds of its own
-        now_us += 123'456;
-        events.clear();
-        ports.clear();
-        values.clear();
-        refusals_per_write = 0;
-        refused_so_far = 0;
-        dead_port = -12345;
-    }
-    static int32_t write_port(int32_t port, int32_t value) {
-        events += 'w';
-        ports.push_back(port);
-        values.push_back(value);
-        if (port == dead_port) return -1;
-        if (refused_so_far < refusals_per_write) {
-            ++refused_so_far;
-            return -1;
-        }
-        refused_so_far = 0;
-        return 0;
-    }
-    static void write_safe_value(int32_t port, int32_t value) {
-        events += 's';
-        ports.push_back(port);
-        values.push_back(value);
-    }
-    static void read_clock(timespec* now) {
-        events += 'c';
-        now->tv_sec = static_cast<time_t>(now_us / 1000000);
-        now->tv_nsec = static_cast<long>(now_us % 1000000 * 1000);
-    }
-    static void pause_us(uint32_t us) {
-        events += 'p';
-        now_us += us;
-    }
-};
-
 timing_log the_log;
-profile_log the_profile_log;
 
 // Runs the sweep against the fake, on a log whose every byte is 0xAB before.
 void sweep(uint32_t iter, uint32_t delay, uint32_t first, uint32_t last) {
@@ -138,31 +89,6 @@ TEST(Sweep, AcceptedWritesReadTheClockOnlyAtTheWindowEdges) {
     fake_io::reset();
     sweep(5, 0, 25, 35);
     EXPECT_EQ(fake_io::events, "cs" "cwpc" "cwpc" "cwpc" "cwpc" "cwpc" "c");
-}
-
-TEST(ProfiledSweep, ReadsTheClockAfterTheAcceptedWriteAndCountsTheRefusedAttempts) {
-    struct {
-        int refusals;
-        const char* events;
-    } cases[] = {
-        {0, "cs" "cwcpc" "cwcpc" "c"},
-        {2, "cs" "cwpcwpcwcpc" "cwpcwpcwcpc" "c"},
-    };
-    for (const auto& c : cases) {
-        fake_io::reset();
-        fake_io::refusals_per_write = c.refusals;
-        memset(&the_profile_log, 0xAB, sizeof the_profile_log);
-        write_reading extra{timespec{}, 0, the_profile_log.writes};
-        sweep_outputs_through<fake_io>(run_params{2, 7000, 25, 35, 0}, the_profile_log.timing, &extra);
-        EXPECT_EQ(fake_io::events, c.events);
-        for (uint32_t i = 0; i < 2; ++i) {
-            const write_entry& write = the_profile_log.writes[i];
-            EXPECT_EQ(write.refused, uint32_t(c.refusals));
-            EXPECT_EQ(microseconds(write.after_write) - microseconds(the_profile_log.timing.entries[2 * i].time),
-                      c.refusals * 7000);
-        }
-        EXPECT_EQ(extra.next, the_profile_log.writes + 2);
-    }
 }
 
 TEST(Sweep, NoIterationsStillSetsTheSafeValueAndTouchesNoEntry) {

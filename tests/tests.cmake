@@ -44,15 +44,16 @@ elseif(TARGET GTest::gtest_main)
   include(GoogleTest)
   add_executable(unit_tests
     plcsim/plcsim_test.cc
-    report/profile_analysis_test.cc
-    report/profile_output_test.cc
     report/report_test.cc
-    run/profile_options_test.cc
-    run/profile_test.cc
     run/run_params_test.cc
     run/run_test.cc
-    run/system_settings_test.cc
-    sweep/sweep_test.cc)
+    sweep/sweep_test.cc
+    profile/profile_analysis_test.cc
+    profile/profile_options_test.cc
+    profile/profile_output_test.cc
+    profile/profile_sweep_test.cc
+    profile/profile_test.cc
+    profile/system_settings_test.cc)
   target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
   gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 elseif("$ENV{CI}" STREQUAL "true")
@@ -152,7 +153,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
   else()
     plc_test(memcheck.e2e "valgrind is not installed (apt-get install valgrind)")
   endif()
-  plc_test(launcher.choice "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh choice)
+  plc_test(launcher.choice "" bash ${PROJECT_SOURCE_DIR}/tests/launcher/launcher_test.sh choice)
   find_program(PLC_GIT git)
   if(NOT PLC_GIT OR NOT EXISTS ${PROJECT_SOURCE_DIR}/.git)
     set(no_git "not a git checkout, or no git (apt-get install git)")
@@ -161,7 +162,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT PLC_DO_TEST_SANITIZE)
            ${CMAKE_BINARY_DIR}/identity_test)
   set_tests_properties(build.identity PROPERTIES TIMEOUT 300)
 elseif(PLC_ABI_NAME STREQUAL "armhf" AND NOT plc_no_emulator)
-  plc_test(launcher.old_loader "" bash ${PROJECT_SOURCE_DIR}/release/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
+  plc_test(launcher.old_loader "" bash ${PROJECT_SOURCE_DIR}/tests/launcher/launcher_test.sh old_loader ${CMAKE_BINARY_DIR})
 endif()
 
 if(NOT PLC_DO_TEST_SANITIZE)
@@ -201,4 +202,8 @@ if(NOT PLC_DO_TEST_SANITIZE)
   endif()
   plc_test(bench.windows "${no_trace}" bash ${PROJECT_SOURCE_DIR}/bench/run windows ${CMAKE_BINARY_DIR} ${windows_abi})
   set_tests_properties(bench.windows PROPERTIES TIMEOUT 300)
+endif()
+
+if(PLC_DO_TEST_FUZZ)
+  add_subdirectory(tests/fuzz)
 endif()

@@ -162,8 +162,8 @@ for program in $(plc_programs); do
         fail "the identity string of $program does not name $abi: $(grep -a "^$program " "$build/$program")"
 done
 for flag in "${expect_flags[@]}"; do
-    grep -q "\"command\": .*$flag.*/run/main.cc" "$build/compile_commands.json" ||
-        fail "$flag is not in the compile command of run/main.cc"
+    grep -q "\"command\": .*$flag.*/run/plc_do_test.cc" "$build/compile_commands.json" ||
+        fail "$flag is not in the compile command of run/plc_do_test.cc"
 done
 # Flags that choose an optimisation stand alone (clang's kind gives none).
 [ "$kind" != clang ] && grep -q '"command": .*-O3' "$build/compile_commands.json" &&

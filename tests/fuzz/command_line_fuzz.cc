@@ -9,8 +9,8 @@
 #include <string>
 
 #include "plcsim/plcsim.h"
-#include "run/profile.h"
-#include "run/profile_options.h"
+#include "profile/profile.h"
+#include "profile/profile_options.h"
 #include "run/run.h"
 #include "run/run_params.h"
 #include "tests/support/reference_conversion.h"

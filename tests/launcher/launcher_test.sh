@@ -4,7 +4,7 @@
 #                                     how the single file stops (root)
 #   launcher_test.sh old_loader BUILD the armhf binary through /lib/ld-linux.so.3
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 launcher=$top/release/launcher.sh
 . "$top/tools/abis.sh"
 . "$top/tools/programs.sh"
