@@ -363,17 +363,48 @@ def read(path, mode="r"):
     return open(path, mode).read() if os.path.exists(path) else None
 
 
+# What run_program.sh reads of a build: it may lie in a checkout other users cannot enter.
+BUILD_FILES = ["emulator", "libplc.so", "libvirtual_time.so"]
+
+
+def within_reach(work, build, program, run_program, runner):
+    """Copies of what a run as another user reads, in WORK (which that user may enter): the build's
+    files, the program, run_program.sh and every folder the runner names (a root of another C
+    library). The checkout itself may be a folder only its owner enters (a home, mktemp -d)."""
+    reach = os.path.join(work, "reach")
+    copied_build = os.path.join(reach, "build")
+    os.makedirs(copied_build)
+    for name in BUILD_FILES:
+        if os.path.exists(os.path.join(build, name)):
+            shutil.copy2(os.path.join(build, name), copied_build)
+    shutil.copy2(program, reach)
+    shutil.copy2(run_program, reach)
+    copied_runner = []
+    for number, word in enumerate(runner):
+        if os.path.isdir(word):
+            word = shutil.copytree(word, os.path.join(reach, "runner%d" % number), symlinks=True)
+        copied_runner.append(word)
+    for folder, folders, files in os.walk(reach):
+        os.chmod(folder, 0o755)
+    return (copied_build, os.path.join(reach, os.path.basename(program)),
+            os.path.join(reach, os.path.basename(run_program)), copied_runner)
+
+
 def execute(want, build, program, runner, work):
     """Runs the program as its row WANT says, in a folder of its own in WORK."""
     work = tempfile.mkdtemp(dir=work)
     program = os.path.join(os.path.dirname(program), want["program"])
-    command = ["bash", os.path.join(HERE, "..", "support", "run_program.sh"), build]
+    run_program = os.path.join(HERE, "..", "support", "run_program.sh")
     if want["user"] and os.geteuid() == 0:
         # The user writes the stand-in's trace and the clock's record there.
         os.chmod(os.path.dirname(work), 0o711)
         os.chmod(work, 0o777)
+        build, program, run_program, runner = within_reach(work, build, program, run_program, runner)
         user = pwd.getpwnam(want["user"])
-        command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups"] + command
+        command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups",
+                   "bash", run_program, build]
+    else:
+        command = ["bash", run_program, build]
     command += ["--virtual"] * want["virtual"] + (["--runner", *runner, "--"] if runner else [])
     env = dict(os.environ, **{name: value.format(work=work) for name, value in want["env"].items()})
     # With standard output closed, a file the stand-in or the clock opened would take its place.
