@@ -47,6 +47,31 @@ prepare_roots() {
         { head -c 36 "$work/armel.header"; printf "\\002\\000\\000\\${flags#*:}"; tail -c +41 "$work/armel.header"; } \
             >"$work/${flags%:*}.header"
     done
+    # What every root holds, made once and copied into each: busybox, dash,
+    # bash and what they load (from this machine, outside the paths the
+    # launcher reads), busybox's links, /dev/null, /tmp.
+    local base=$work/base file embedded
+    mkdir -p "$base/bin" "$base/lib" "$base/dev"
+    mknod -m 666 "$base/dev/null" c 1 3
+    cp "$busybox" "$base/bin/busybox"
+    for file in /bin/dash /bin/bash $(for file in "$busybox" /bin/dash /bin/bash; do ldd "$file"; done |
+                                      grep -o '/[^ ]*' | sort -u); do
+        mkdir -p "$base$(dirname "$file")"
+        cp -L "$file" "$base$file"
+    done
+    chroot "$base" /bin/busybox --install -s /bin
+    mkdir -m 1777 "$base/tmp"
+    # The stand-ins for the binaries, and the single file made of them.
+    for program in $(plc_programs); do
+        for abi in $(plc_abis); do
+            mkdir -p "$work/stand-ins/$abi"
+            printf '#!/bin/busybox sh\necho %s\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" "$program" \
+                '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$work/stand-ins/$abi/$program"
+            chmod 755 "$work/stand-ins/$abi/$program"
+        done
+    done
+    mapfile -t embedded < <(plc_embedded "$work/stand-ins/{abi}/{program}")
+    "$top/release/single_file.sh" "$work/single.run" "${embedded[@]}"
 }
 
 # make_root ROOT BUNDLE FILES: a controller's root in ROOT with the folder
@@ -62,27 +87,11 @@ prepare_roots() {
 # ABI, program and arguments and end with 42; given "sleep" first, they note their
 # process and its parent in /started and sleep.
 make_root() {
-    local root=$1 bundle=$2 files=$3 file link target abi
-    mkdir -p "$root/bin" "$root/lib" "$root$bundle" "$root/dev"
-    mknod -m 666 "$root/dev/null" c 1 3
-    cp "$busybox" "$root/bin/busybox"
-    # Dash, bash and what they load, from this machine: outside the paths the launcher reads.
-    for file in /bin/dash /bin/bash $(for file in "$busybox" /bin/dash /bin/bash; do ldd "$file"; done |
-                                      grep -o '/[^ ]*' | sort -u); do
-        mkdir -p "$root$(dirname "$file")"
-        cp -L "$file" "$root$file"
-    done
-    chroot "$root" /bin/busybox --install -s /bin
-    mkdir -m 1777 "$root/tmp"
-    for program in $(plc_programs); do
-        cp "$launcher" "$root$bundle/$program"
-        for abi in $(plc_abis); do
-            mkdir -p "$root$bundle/$abi"
-            printf '#!/bin/busybox sh\necho %s\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" "$program" \
-                '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$root$bundle/$abi/$program"
-            chmod 755 "$root$bundle/$abi/$program"
-        done
-    done
+    local root=$1 bundle=$2 files=$3 file link target
+    cp -a "$work/base" "$root"
+    mkdir -p "$root$bundle"
+    cp -a "$work/stand-ins/." "$root$bundle"
+    for program in $(plc_programs); do cp "$launcher" "$root$bundle/$program"; done
     started=$bundle/plc_do_test program=plc_do_test shell=/bin/busybox user= settings=()
     for file in $files; do
         case "$file" in
@@ -127,12 +136,10 @@ make_root() {
     done
 }
 
-# single_file ROOT BUNDLE: the bundle's stand-ins made into the single file,
-# in each launcher's place.
+# single_file ROOT BUNDLE: the single file made of the stand-ins in each
+# launcher's place, the bundle's binaries gone.
 single_file() {
-    local root=$1 bundle=$2 embedded file
-    mapfile -t embedded < <(plc_embedded "$root$bundle/{abi}/{program}")
-    "$top/release/single_file.sh" "$work/single.run" "${embedded[@]}"
+    local root=$1 bundle=$2 file
     for file in $(plc_programs); do cp "$work/single.run" "$root$bundle/$file"; done
     for file in $(plc_abis); do rm -r "$root$bundle/$file"; done
 }
@@ -189,60 +196,85 @@ choice() {
         "profile_no_fit||profile lib/libc.so.6=oabi lib/ld-linux.so.3|127|32-bit ARM, old ABI"
         "profile_noexec_tmp||profile tmp=noexec lib/libc.so.6=armel lib/ld-linux.so.3|126|/tmp (TMPDIR is not set) allows no programs to run (mounted noexec): set TMPDIR"
     )
-    local entry name bundle files expected named root list status form own_shell shells chooser
-    for entry in "${cases[@]}"; do
-        IFS='|' read -r name bundle files expected named <<<"$entry"
-        bundle=${bundle:-/bundle}
-        root=$work/$name
-        make_root "$root" "$bundle" "$files"
-        own_shell=$shell chooser=()
-        # The folder bundle, then (where the binaries' run bits are not the case) the single
-        # file, started by the name plc_do_test: --profile first chooses.
-        for form in folder single; do
-        if [ "$form" = single ]; then
-            [[ " $files " != *" -x "* ]] || continue
-            single_file "$root" "$bundle"
-            [ "$program" = plc_do_test ] || chooser=(--profile)
-            [ "$started" != "$bundle/plc_do_profile" ] || started=$bundle/plc_do_test
-        elif [[ " $files " == *" tmp="* || " $files " == *" TMPDIR="* ]]; then
-            continue
-        fi
-        # Started as the controller starts it (its #! line: busybox), by dash, and (the single file) by bash.
-        shells=("$own_shell" /bin/dash)
-        [ "$form" = folder ] || shells+=(/bin/bash)
-        for shell in "${shells[@]}"; do
-            [ "$shell" = /bin/busybox ] && shell=
-            # Dash runs the single file's empty test program (take_out) by /bin/sh, which here does not run.
-            [ "$form.$shell" != single./bin/dash ] || [[ " $files " != *" bin/sh="* ]] || continue
-            for list in "${arg_lists[@]}"; do
-                eval "set -- $list"
-                status=0
-                env "${settings[@]}" chroot $user "$root" $shell "$started" "${chooser[@]}" "$@" >"$work/out" 2>"$work/err" ||
-                    status=$?
-                local what="$name ($form) under ${shell:-busybox} with $# arguments"
-                [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
-                if [ "${expected//[0-9]/}" = "" ]; then
-                    [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$work/err")"
-                    [ ! -s "$work/out" ] || fail "$what: a binary ran: $(cat "$work/out")"
-                    [ "$expected" -ne 127 ] || grep -qF 'no binary of this bundle fits this system' "$work/err" ||
-                        fail "$what: no message: $(cat "$work/err")"
-                    grep -qF -- "$named" "$work/err" || fail "$what: the message does not say [$named]: $(cat "$work/err")"
-                    [ "$(grep -c '^plc_do_test: ' "$work/err")" -eq 1 ] && ! grep -qv -e '^plc_do_test: ' -e '^  ' "$work/err" ||
-                        fail "$what: not one message: $(cat "$work/err")"
-                else
-                    { printf '%s\n' $expected "$program"; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$work/expected"
-                    [ "$status" -eq 42 ] || fail "$what: status $status, expected the program's 42: $(cat "$work/err")"
-                    cmp -s "$work/out" "$work/expected" ||
-                        fail "$what: started [$(paste -sd' ' "$work/out")], expected [$(paste -sd' ' "$work/expected")]"
-                    [ ! -s "$work/err" ] || fail "$what: wrote to standard error: $(cat "$work/err")"
-                fi
-            done
-        done
-        done
-        unmount_roots
-        echo "ok: $name"
+    # The rows and the stops at once, as many as there are cores, each in a
+    # root of its own; what each says, in the table's order.
+    local entry name running=0 cores
+    cores=$(nproc)
+    for entry in stops "${cases[@]}"; do
+        name=${entry%%|*}
+        {
+            status=0
+            (
+                trap unmount_roots EXIT
+                if [ "$entry" = stops ]; then stops; else row "$entry"; fi
+            ) >"$work/$name.log" 2>&1 || status=$?
+            echo "$status" >"$work/$name.status"
+        } &
+        running=$((running + 1))
+        if [ "$running" -ge "$cores" ]; then wait -n; running=$((running - 1)); fi
     done
-    stops
+    wait
+    for entry in "${cases[@]}" stops; do
+        name=${entry%%|*}
+        cat "$work/$name.log"
+        [ "$(cat "$work/$name.status")" -eq 0 ] || fail "$name failed (above)"
+    done
+}
+
+# row ENTRY: one row of choice's table, in a root of its own: every form,
+# shell and argument list.
+row() {
+    local entry=$1 name bundle files expected named root list status form own_shell shells chooser
+    IFS='|' read -r name bundle files expected named <<<"$entry"
+    bundle=${bundle:-/bundle}
+    root=$work/$name
+    make_root "$root" "$bundle" "$files"
+    own_shell=$shell chooser=()
+    # The folder bundle, then (where the binaries' run bits are not the case) the single
+    # file, started by the name plc_do_test: --profile first chooses.
+    for form in folder single; do
+    if [ "$form" = single ]; then
+        [[ " $files " != *" -x "* ]] || continue
+        single_file "$root" "$bundle"
+        [ "$program" = plc_do_test ] || chooser=(--profile)
+        [ "$started" != "$bundle/plc_do_profile" ] || started=$bundle/plc_do_test
+    elif [[ " $files " == *" tmp="* || " $files " == *" TMPDIR="* ]]; then
+        continue
+    fi
+    # Started as the controller starts it (its #! line: busybox), by dash, and (the single file) by bash.
+    shells=("$own_shell" /bin/dash)
+    [ "$form" = folder ] || shells+=(/bin/bash)
+    for shell in "${shells[@]}"; do
+        [ "$shell" = /bin/busybox ] && shell=
+        # Dash runs the single file's empty test program (take_out) by /bin/sh, which here does not run.
+        [ "$form.$shell" != single./bin/dash ] || [[ " $files " != *" bin/sh="* ]] || continue
+        for list in "${arg_lists[@]}"; do
+            eval "set -- $list"
+            status=0
+            env "${settings[@]}" chroot $user "$root" $shell "$started" "${chooser[@]}" "$@" >"$root.out" 2>"$root.err" ||
+                status=$?
+            local what="$name ($form) under ${shell:-busybox} with $# arguments"
+            [ -z "$(ls -A "$root/tmp")" ] || fail "$what: left $(ls "$root/tmp") in /tmp"
+            if [ "${expected//[0-9]/}" = "" ]; then
+                [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected: $(cat "$root.err")"
+                [ ! -s "$root.out" ] || fail "$what: a binary ran: $(cat "$root.out")"
+                [ "$expected" -ne 127 ] || grep -qF 'no binary of this bundle fits this system' "$root.err" ||
+                    fail "$what: no message: $(cat "$root.err")"
+                grep -qF -- "$named" "$root.err" || fail "$what: the message does not say [$named]: $(cat "$root.err")"
+                [ "$(grep -c '^plc_do_test: ' "$root.err")" -eq 1 ] && ! grep -qv -e '^plc_do_test: ' -e '^  ' "$root.err" ||
+                    fail "$what: not one message: $(cat "$root.err")"
+            else
+                { printf '%s\n' $expected "$program"; [ $# -eq 0 ] || printf '<%s>\n' "$@"; } >"$root.expected"
+                [ "$status" -eq 42 ] || fail "$what: status $status, expected the program's 42: $(cat "$root.err")"
+                cmp -s "$root.out" "$root.expected" ||
+                    fail "$what: started [$(paste -sd' ' "$root.out")], expected [$(paste -sd' ' "$root.expected")]"
+                [ ! -s "$root.err" ] || fail "$what: wrote to standard error: $(cat "$root.err")"
+            fi
+        done
+    done
+    done
+    unmount_roots
+    echo "ok: $name"
 }
 
 # The single file stopped while its binary runs: by a signal to its process
