@@ -40,21 +40,23 @@ int64_t signed_interval_us(const timeval& from, const timeval& to) {
            (static_cast<int64_t>(to.tv_usec) - from.tv_usec);
 }
 
-// Iteration i's figures, `output` being the one it wrote.
-iteration_figures figures_at(const run_params& params, const profile_log& log, uint32_t i, uint32_t output) {
+// Fills `f` with iteration i's figures, `output` being the one it wrote.
+void fill_row(const run_params& params, const profile_log& log, uint32_t i, uint32_t output, iteration_figures* f) {
     const timeval& before = log.timing.entries[2 * i].time;
     const timeval& after = log.timing.entries[2 * i + 1].time;
     const write_entry& write = log.writes[i];
-    iteration_figures f;
-    f.iteration = i;
-    f.at_us = signed_interval_us(log.timing.run_start, before);
-    f.output = output;
-    f.value = i & 1;
-    f.attempts = write.refused + 1;
-    f.write_us = signed_interval_us(before, write.after_write);
-    f.oversleep_us = signed_interval_us(write.after_write, after) - params.delay;
-    f.delay_us = static_cast<int64_t>(interval_us(before, after));
-    return f;
+    const int64_t write_us = signed_interval_us(before, write.after_write);
+    const int64_t pause_us = signed_interval_us(write.after_write, after);
+    // interval_us(before, after), as plc_do_test works the delay out, from the two parts.
+    const int64_t delay_us = write_us + pause_us;
+    f->iteration = i;
+    f->output = output;
+    f->value = i & 1;
+    f->attempts = write.refused + 1;
+    f->at_us = signed_interval_us(log.timing.run_start, before);
+    f->write_us = write_us;
+    f->oversleep_us = pause_us - params.delay;
+    f->delay_us = delay_us < 0 ? 0 : delay_us;
 }
 
 // The byte of `key` at `shift`, taken from one 32-bit half: a 64-bit shift
@@ -64,39 +66,26 @@ uint32_t digit_of(uint64_t key, uint32_t shift) {
     return half >> (shift & 31) & 0xff;
 }
 
-enum class figure_kind { delay, write, oversleep };
-
-// One of iteration i's figures, as figures_at works it out, alone.
-int64_t figure_at(const run_params& params, const profile_log& log, uint32_t i, figure_kind kind) {
-    const timeval& before = log.timing.entries[2 * i].time;
-    const timeval& after = log.timing.entries[2 * i + 1].time;
-    switch (kind) {
-        case figure_kind::write:
-            return signed_interval_us(before, log.writes[i].after_write);
-        case figure_kind::oversleep:
-            return signed_interval_us(log.writes[i].after_write, after) - params.delay;
-        case figure_kind::delay:
-            break;
+// The oversleep's sort key of every row into figures->keys; returns their sum.
+int64_t key_oversleeps(profile_figures* figures) {
+    const uint32_t n = figures->iterations;
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const int64_t figure = figures->rows[i].oversleep_us;
+        figures->keys[i] = biased(figure);
+        sum += figure;
     }
-    return static_cast<int64_t>(interval_us(before, after));
+    return sum;
 }
 
-// Sorts the figure of every iteration into figures->keys (with the
-// iteration for the delays, whose longest are listed) and sums it up.
-figure_summary summarise(const run_params& params, const profile_log& log, figure_kind kind,
-                         profile_figures* figures) {
-    const bool with_iteration = kind == figure_kind::delay;
+// Sorts `keys` (the figures alone, or with the iteration where
+// `with_iteration`) and sums them up; `sum`: of their figures.
+figure_summary summary_of_keys(uint64_t* keys, int64_t sum, bool with_iteration, profile_figures* figures) {
     const uint32_t n = figures->iterations;
     figure_summary summary{};
     if (n == 0) return summary;
-    int64_t sum = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const int64_t figure = figure_at(params, log, i, kind);
-        figures->keys[i] = with_iteration ? key_of(figure, i) : biased(figure);
-        sum += figure;
-    }
-    sort_keys(figures->keys, figures->scratch, n);
-    const uint64_t* sorted = figures->keys;
+    sort_keys(keys, figures->scratch, n);
+    const uint64_t* sorted = keys;
     summary.min = figure_of(sorted[0], with_iteration);
     summary.median = figure_of(sorted[nearest_rank(500, n) - 1], with_iteration);
     summary.p90 = figure_of(sorted[nearest_rank(900, n) - 1], with_iteration);
@@ -119,30 +108,54 @@ uint32_t bin_of(const delay_histogram& histogram, int64_t delay_us) {
 }
 
 void count_write(output_figures* output, const iteration_figures& f) {
-    if (output->writes == 0 || f.write_us < output->write_min) output->write_min = f.write_us;
-    if (output->writes == 0 || f.write_us > output->write_max) output->write_max = f.write_us;
-    if (output->writes == 0 || f.delay_us > output->longest_delay) output->longest_delay = f.delay_us;
+    if (f.write_us < output->write_min) output->write_min = f.write_us;
+    if (f.write_us > output->write_max) output->write_max = f.write_us;
+    if (f.delay_us > output->longest_delay) output->longest_delay = f.delay_us;
     output->write_sum += f.write_us;
     ++output->writes;
 }
 
-// Per output and the histogram, in one pass; the output steps through the
-// cycle as in the sweep.
-void count_outputs_and_bins(const run_params& params, const profile_log& log, profile_figures* figures) {
+// The sums of two figures over every iteration.
+struct figure_sums {
+    int64_t write, delay;
+};
+
+// Every row, per output, the histogram, the writes' sort keys and the
+// delays', in one pass; the output steps through the cycle as in the sweep.
+// Each output starts from the extremes, so that its first write sets them.
+figure_sums count_rows_outputs_and_bins(const run_params& params, const profile_log& log, profile_figures* figures) {
     const uint32_t n = figures->iterations;
     const uint32_t cycle = cycle_length(params.start_DO_number, params.end_DO_number);
     figures->outputs = n < cycle ? n : cycle;
     for (uint32_t j = 0; j < figures->outputs; ++j) {
         figures->per_output[j] = output_figures{};
         figures->per_output[j].output = params.start_DO_number + j;
+        figures->per_output[j].write_min = INT64_MAX;
+        figures->per_output[j].write_max = INT64_MIN;
+        figures->per_output[j].longest_delay = INT64_MIN;
     }
+    figure_sums sums{0, 0};
     uint32_t j = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        const iteration_figures f = figures_at(params, log, i, figures->per_output[j].output);
-        count_write(&figures->per_output[j], f);
+        // Worked out apart, then stored: the compiler need not read the
+        // figures back after every store into `figures`.
+        output_figures& output = figures->per_output[j];
+        iteration_figures f;
+        fill_row(params, log, i, output.output, &f);
+        count_write(&output, f);
         ++figures->histogram.counts[bin_of(figures->histogram, f.delay_us)];
+        figures->keys[i] = biased(f.write_us);
+        figures->delay_keys[i] = key_of(f.delay_us, i);
+        sums.delay += f.delay_us;
+        figures->rows[i] = f;
         j = j + 1 == cycle ? 0 : j + 1;
     }
+    for (j = 0; j < figures->outputs; ++j) {
+        output_figures& output = figures->per_output[j];
+        output.write_mean_tenths = mean_tenths(output.write_sum, output.writes);
+        sums.write += output.write_sum;
+    }
+    return sums;
 }
 
 }  // namespace
@@ -201,12 +214,6 @@ uint32_t nearest_rank(uint32_t per_mille, uint32_t count) {
     return rank == 0 ? 1 : rank;
 }
 
-iteration_figures figures_of(const run_params& params, const profile_log& log, uint32_t i) {
-    uint32_t place;
-    divide(i, cycle_length(params.start_DO_number, params.end_DO_number), &place);
-    return figures_at(params, log, i, params.start_DO_number + place);
-}
-
 void analyse_profile(const run_params& params, const profile_log& log, uint32_t longest,
                      profile_figures* figures) {
     uint32_t n = log.timing.iterations_done < params.iter ? log.timing.iterations_done : params.iter;
@@ -214,11 +221,11 @@ void analyse_profile(const run_params& params, const profile_log& log, uint32_t 
     figures->iterations = n;
     memset(&figures->histogram, 0, sizeof figures->histogram);
     fill_bounds(params.delay, &figures->histogram);
-    count_outputs_and_bins(params, log, figures);
-    figures->write = summarise(params, log, figure_kind::write, figures);
-    figures->oversleep = summarise(params, log, figure_kind::oversleep, figures);
-    // Last, so that the keys hold the delays in order for the longest.
-    figures->delay = summarise(params, log, figure_kind::delay, figures);
+    const figure_sums sums = count_rows_outputs_and_bins(params, log, figures);
+    figures->write = summary_of_keys(figures->keys, sums.write, false, figures);
+    const int64_t oversleep_sum = key_oversleeps(figures);
+    figures->oversleep = summary_of_keys(figures->keys, oversleep_sum, false, figures);
+    figures->delay = summary_of_keys(figures->delay_keys, sums.delay, true, figures);
     figures->longest = longest < n ? longest : n;
-    for (uint32_t k = 0; k < figures->longest; ++k) figures->longest_first[k] = iteration_of(figures->keys[n - 1 - k]);
+    for (uint32_t k = 0; k < figures->longest; ++k) figures->longest_first[k] = iteration_of(figures->delay_keys[n - 1 - k]);
 }

@@ -33,30 +33,36 @@ struct output_figures {
     uint32_t output;
     uint32_t writes;
     int64_t write_min, write_max, write_sum;
+    int64_t write_mean_tenths;  // of write_sum over writes, as mean_tenths rounds it
     int64_t longest_delay;
 };
 
 // One iteration's figures, in microseconds but `value` and `attempts`.
 struct iteration_figures {
     uint32_t iteration;  // from 0
-    int64_t at_us;       // its first reading, from the sweep's first reading
     uint32_t output;
     uint32_t value;
     uint32_t attempts;  // write attempts, the accepted one included
+    int64_t at_us;      // its first reading, from the sweep's first reading
     int64_t write_us;   // first reading to just after the accepted write
     int64_t oversleep_us;  // the last pause as measured, minus the pause asked for
     int64_t delay_us;      // first reading to the reading after the last pause
 };
 
+// Everything the profile prints of a run's figures, worked out once: the
+// printers only print.
 struct profile_figures {
     uint32_t iterations;  // those the sweep completed
+    iteration_figures rows[max_iterations];  // every completed iteration's figures, in order
     figure_summary delay, write, oversleep;
     delay_histogram histogram;
     uint32_t outputs;  // entries of per_output, in the sweep's order
     output_figures per_output[max_iterations];
     uint32_t longest;  // entries of longest_first
     uint32_t longest_first[max_iterations];  // iterations, the longest delay first, ties earliest first
-    // Sort keys: figure, then iteration (the analysis's scratch space).
+    // Sort keys (the analysis's scratch space): the delays' (figure, then
+    // iteration), made with the rows; the writes', then the oversleeps'.
+    uint64_t delay_keys[max_iterations];
     uint64_t keys[max_iterations];
     uint64_t scratch[max_iterations];
 };
@@ -72,9 +78,6 @@ void sort_keys(uint64_t* keys, uint64_t* scratch, uint32_t count);
 
 // The rank (from 1) of the per-mille-th percentile of `count` sorted figures.
 uint32_t nearest_rank(uint32_t per_mille, uint32_t count);
-
-// The figures of iteration `i` of a completed sweep.
-iteration_figures figures_of(const run_params& params, const profile_log& log, uint32_t i);
 
 // Fills `figures` from the log; `longest`: how many of the longest delays to list.
 void analyse_profile(const run_params& params, const profile_log& log, uint32_t longest,

@@ -83,6 +83,7 @@ TEST(AnalyseProfile, BinsOutputsOversleepAndTheLongest) {
     EXPECT_EQ(the_figures.per_output[0].write_min, 0);
     EXPECT_EQ(the_figures.per_output[0].write_max, 2050);
     EXPECT_EQ(the_figures.per_output[0].longest_delay, 1'001'030);
+    EXPECT_EQ(the_figures.per_output[0].write_mean_tenths, 3733);  // 2240 / 6
 
     EXPECT_EQ(the_figures.histogram.upper_us[0], 1050u);
     EXPECT_EQ(the_figures.histogram.upper_us[14], 1000u + 819200);
@@ -102,7 +103,7 @@ TEST(AnalyseProfile, BinsOutputsOversleepAndTheLongest) {
     EXPECT_EQ(the_figures.longest_first[0], 2u);  // ties: the earliest first
     EXPECT_EQ(the_figures.longest_first[1], 5u);
     EXPECT_EQ(the_figures.longest_first[2], 3u);
-    const iteration_figures f = figures_of(params, the_log, 3);
+    const iteration_figures& f = the_figures.rows[3];
     EXPECT_EQ(f.attempts, 3u);
     EXPECT_EQ(f.at_us, 2210);
     EXPECT_EQ(f.value, 1u);

@@ -19,46 +19,66 @@ int64_t decimal_in_range(const char* text, int64_t least, int64_t most) {
 
 bool is_option(const char* word) { return word[0] == '-' && word[1] == '-'; }
 
+// The row of the option named `name`, or nullptr.
+const option_row* option_named(const char* name) {
+    for (const option_row& row : option_table) {
+        if (strcmp(row.name, name) == 0) return &row;
+    }
+    return nullptr;
+}
+
+// Sets what `sets` names to `value` (a flag's: true).
+void set_option(option_sets sets, int64_t value, profile_options* options) {
+    switch (sets) {
+        case option_sets::json:
+            options->json = true;
+            return;
+        case option_sets::samples:
+            options->samples = true;
+            return;
+        case option_sets::priority:
+            options->priority = static_cast<int32_t>(value);
+            return;
+        case option_sets::cpu:
+            options->cpu = static_cast<int32_t>(value);
+            return;
+        case option_sets::longest:
+            options->longest = static_cast<uint32_t>(value);
+            return;
+    }
+}
+
 // Sets the option at argv[*at] (and its value, stepping *at past it);
 // false with `problem` filled when it is refused.
 bool read_option(int argc, const char* const* argv, int* at, int32_t cpus, profile_options* options,
                  option_problem* problem) {
     const char* name = argv[*at];
     *problem = option_problem{option_fault::none, name, nullptr, nullptr};
-    if (strcmp(name, "--json") == 0) {
-        options->json = true;
-        return true;
-    }
-    if (strcmp(name, "--samples") == 0) {
-        options->samples = true;
-        return true;
-    }
-    const bool priority = strcmp(name, "--priority") == 0;
-    const bool cpu = strcmp(name, "--cpu") == 0;
-    const bool longest = strcmp(name, "--longest") == 0;
-    if (!priority && !cpu && !longest) {
+    const option_row* row = option_named(name);
+    if (row == nullptr) {
         problem->fault = option_fault::unknown;
         return false;
     }
-    problem->takes = priority ? "a priority from 1 to 99" : cpu ? "a CPU number" : "a count from 0 to 10000";
+    if (row->kind == option_kind::flag) {
+        set_option(row->sets, 1, options);
+        return true;
+    }
+    problem->takes = row->takes;
     if (*at + 1 >= argc) {
         problem->fault = option_fault::missing_value;
         return false;
     }
     problem->value = argv[++*at];
-    const int64_t most = priority ? 99 : cpu ? INT32_MAX : max_iterations;
-    const int64_t value = decimal_in_range(problem->value, priority ? 1 : 0, most);
+    const int64_t value = decimal_in_range(problem->value, row->least, row->most);
     if (value < 0) {
         problem->fault = option_fault::malformed_value;
         return false;
     }
-    if (cpu && value >= cpus) {
+    if (row->kind == option_kind::cpu_number && value >= cpus) {
         problem->fault = option_fault::no_such_cpu;
         return false;
     }
-    if (priority) options->priority = static_cast<int32_t>(value);
-    if (cpu) options->cpu = static_cast<int32_t>(value);
-    if (longest) options->longest = static_cast<uint32_t>(value);
+    set_option(row->sets, value, options);
     return true;
 }
 

@@ -21,6 +21,39 @@ struct profile_options {
     uint32_t longest;  // how many of the longest delays to list
 };
 
+// What an option's value is: none (a flag), a plain decimal number in the
+// row's range, or such a number that must also be a CPU of this system.
+enum class option_kind { flag, number, cpu_number };
+
+// What an option sets in profile_options.
+enum class option_sets { json, samples, priority, cpu, longest };
+
+// One option of plc_do_profile, as its parser, its usage text and the line
+// naming a refused option read it.
+struct option_row {
+    const char* name;     // "--priority"
+    const char* value;    // the value's word in the usage text ("N"), or nullptr for a flag
+    option_kind kind;
+    int64_t least, most;  // the value's range
+    const char* takes;    // "a priority from 1 to 99", for a value missing or malformed
+    const char* help;     // its line in the usage text
+    option_sets sets;
+};
+
+// Every option, in the order the usage text lists them. A new option is its
+// row here, what it sets (option_sets and set_option), its test rows and
+// its lines in docs/profile.md and docs/man/plc_do_profile.1.
+inline constexpr option_row option_table[] = {
+    {"--priority", "N", option_kind::number, 1, 99, "a priority from 1 to 99",
+     "run the sweep at SCHED_FIFO priority N (1 to 99)", option_sets::priority},
+    {"--cpu", "N", option_kind::cpu_number, 0, INT32_MAX, "a CPU number", "run the sweep on CPU N only",
+     option_sets::cpu},
+    {"--json", nullptr, option_kind::flag, 0, 0, nullptr, "the profile as one JSON object", option_sets::json},
+    {"--samples", nullptr, option_kind::flag, 0, 0, nullptr, "every iteration's figures too", option_sets::samples},
+    {"--longest", "K", option_kind::number, 0, max_iterations, "a count from 0 to 10000",
+     "list the K longest delays (default 10, at most 10000)", option_sets::longest},
+};
+
 enum class option_fault {
     none,
     unknown,          // an option no one knows

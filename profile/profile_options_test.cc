@@ -53,6 +53,36 @@ TEST(ProfileCommandLine, WithoutOptionsAsPlcDoTestReadsIt) {
     EXPECT_EQ(read({"10001", "0", "25", "35"}).verdict, profile_verdict::too_many_iterations);
 }
 
+bool same_options(const profile_options& a, const profile_options& b) {
+    return a.priority == b.priority && a.cpu == b.cpu && a.json == b.json && a.samples == b.samples &&
+           a.longest == b.longest;
+}
+
+// Every option of the table: read at either end of its range it sets something, past it it is refused.
+TEST(ProfileCommandLine, ReadsEveryOptionOfTheTableWithinItsRange) {
+    const profile_options defaults = read({"1", "2", "3", "4"}).options;
+    for (const option_row& row : option_table) {
+        if (row.kind == option_kind::flag) {
+            const read_back got = read({"1", "2", row.name, "3", "4"});
+            EXPECT_EQ(got.verdict, profile_verdict::run) << row.name;
+            EXPECT_FALSE(same_options(got.options, defaults)) << row.name << " sets nothing";
+            continue;
+        }
+        // On a system of 4 CPUs --cpu takes 0 to 3.
+        const int64_t most = row.kind == option_kind::cpu_number ? 3 : row.most;
+        for (const int64_t value : {row.least, most}) {
+            const std::string text = std::to_string(value);
+            const read_back got = read({"1", "2", row.name, text.c_str(), "3", "4"});
+            EXPECT_EQ(got.verdict, profile_verdict::run) << row.name << " " << value;
+            EXPECT_FALSE(value == row.least && same_options(got.options, defaults)) << row.name << " sets nothing";
+        }
+        const std::string past = std::to_string(row.most + 1);
+        const read_back refused = read({"1", "2", row.name, past.c_str(), "3", "4"});
+        EXPECT_EQ(refused.verdict, profile_verdict::option_refused) << row.name << " " << past;
+        EXPECT_STREQ(refused.problem.takes, row.takes) << row.name;
+    }
+}
+
 TEST(ProfileCommandLine, RefusesAnOptionBeforeAnythingElse) {
     struct {
         std::vector<const char*> words;

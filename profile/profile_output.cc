@@ -161,7 +161,7 @@ void print_outputs_text(const profile_figures& figures) {
         const output_figures& o = figures.per_output[j];
         number_text mean;
         printf("%10u %6u %10lld %11s %10lld %13lld\n", static_cast<unsigned>(o.output), static_cast<unsigned>(o.writes),
-               wide(o.write_min), tenths_text(mean, mean_tenths(o.write_sum, o.writes)), wide(o.write_max),
+               wide(o.write_min), tenths_text(mean, o.write_mean_tenths), wide(o.write_max),
                wide(o.longest_delay));
     }
 }
@@ -250,7 +250,7 @@ void print_outputs_json(const profile_figures& figures) {
         printf("%s{\"output\": %u, \"writes\": %u, \"write_min\": %lld, \"write_mean\": %s, \"write_max\": %lld, "
                "\"longest_delay\": %lld}",
                j ? ",\n  " : "\n  ", static_cast<unsigned>(o.output), static_cast<unsigned>(o.writes),
-               wide(o.write_min), tenths_text(mean, mean_tenths(o.write_sum, o.writes)), wide(o.write_max),
+               wide(o.write_min), tenths_text(mean, o.write_mean_tenths), wide(o.write_max),
                wide(o.longest_delay));
     }
     fputs("]", stdout);
@@ -315,13 +315,13 @@ void print_profile_text(const profile_run& run) {
     printf("\nthe %u longest delays (us)\n", static_cast<unsigned>(figures.longest));
     print_iteration_header();
     for (uint32_t k = 0; k < figures.longest; ++k) {
-        print_iteration_text(figures_of(run.options->params, *run.log, figures.longest_first[k]));
+        print_iteration_text(figures.rows[figures.longest_first[k]]);
     }
     if (!run.options->samples) return;
     puts("\nsamples (us)");
     print_iteration_header();
     for (uint32_t i = 0; i < figures.iterations; ++i) {
-        print_iteration_text(figures_of(run.options->params, *run.log, i));
+        print_iteration_text(figures.rows[i]);
     }
 }
 
@@ -342,14 +342,14 @@ void print_profile_json(const profile_run& run) {
     fputs(",\n\"longest\": [", stdout);
     for (uint32_t k = 0; k < figures.longest; ++k) {
         fputs(k ? ",\n  " : "\n  ", stdout);
-        print_iteration_json(figures_of(run.options->params, *run.log, figures.longest_first[k]));
+        print_iteration_json(figures.rows[figures.longest_first[k]]);
     }
     fputs("]", stdout);
     if (run.options->samples) {
         fputs(",\n\"samples\": [", stdout);
         for (uint32_t i = 0; i < figures.iterations; ++i) {
             fputs(i ? ",\n  " : "\n  ", stdout);
-            print_iteration_json(figures_of(run.options->params, *run.log, i));
+            print_iteration_json(figures.rows[i]);
         }
         fputs("]", stdout);
     }

@@ -4,6 +4,43 @@
 
 #include "profile/profile_options.h"
 
+namespace {
+
+// The width of the usage text's column of options, two blanks after the widest.
+constexpr int help_column = 14;
+
+constexpr size_t length_of(const char* text) { return *text ? 1 + length_of(text + 1) : 0; }
+
+// "--priority N": an option as the usage text names it.
+constexpr size_t named_length(const option_row& row) {
+    return length_of(row.name) + (row.value ? 1 + length_of(row.value) : 0);
+}
+
+// The options named one after the other, ", " between them.
+constexpr size_t all_named_length() {
+    size_t length = 0;
+    for (const option_row& row : option_table) length += named_length(row) + 2;
+    return length;
+}
+
+using option_text = char[32];
+using options_text = char[256];
+
+constexpr bool every_name_fits() {
+    for (const option_row& row : option_table) {
+        if (named_length(row) >= sizeof(option_text) || named_length(row) + 2 > help_column) return false;
+    }
+    return all_named_length() < sizeof(options_text);
+}
+static_assert(every_name_fits(), "an option's name fits its column and the line listing them all");
+
+// "--priority N", or "--json" for a flag.
+void format_option(option_text& text, const option_row& row) {
+    snprintf(text, sizeof text, "%s%s%s", row.name, row.value ? " " : "", row.value ? row.value : "");
+}
+
+}  // namespace
+
 void print_profile_usage() {
     fputs("usage: plc_do_profile iter delay start_DO_number end_DO_number [use_safe_thread] [option...]\n"
           "The timed sweep of plc_do_test, profiled: which output, when, and whether the\n"
@@ -13,30 +50,38 @@ void print_profile_usage() {
           "  start_DO_number = first digital output (for 100=25, for 110=42)\n"
           "  end_DO_number = last digital output (for 100=35, for 110=60)\n"
           "  use_safe_thread = read as plc_do_test reads it; nothing depends on it\n"
-          "Options, anywhere among the parameters:\n"
-          "  --priority N  run the sweep at SCHED_FIFO priority N (1 to 99)\n"
-          "  --cpu N       run the sweep on CPU N only\n"
-          "  --json        the profile as one JSON object\n"
-          "  --samples     every iteration's figures too\n"
-          "  --longest K   list the K longest delays (default 10, at most 10000)\n",
+          "Options, anywhere among the parameters:\n",
           stdout);
+    for (const option_row& row : option_table) {
+        option_text option;
+        format_option(option, row);
+        printf("  %-*s%s\n", help_column, option, row.help);
+    }
 }
 
 void print_option_problem(const option_problem& problem, int cpus) {
     switch (problem.fault) {
         case option_fault::none:
             return;
-        case option_fault::unknown:
-            fprintf(stderr, "plc_do_profile: unknown option %s (options: --priority N, --cpu N, --json, "
-                            "--samples, --longest K)\n", problem.option);
+        case option_fault::unknown: {
+            // Every option of the table as the usage text names it, in one line written at once.
+            options_text options = "";
+            size_t length = 0;
+            for (const option_row& row : option_table) {
+                option_text option;
+                format_option(option, row);
+                length += snprintf(options + length, sizeof options - length, "%s%s", length ? ", " : "", option);
+            }
+            fprintf(stderr, "plc_do_profile: unknown option %s (options: %s)\n", problem.option, options);
             return;
+        }
         case option_fault::missing_value:
         case option_fault::malformed_value:
             fprintf(stderr, "plc_do_profile: %s needs %s%s%s%s\n", problem.option, problem.takes,
                     problem.value ? ", not \"" : "", problem.value ? problem.value : "", problem.value ? "\"" : "");
             return;
         case option_fault::no_such_cpu:
-            fprintf(stderr, "plc_do_profile: --cpu %s: no such CPU (this system has CPUs 0 to %i)\n",
+            fprintf(stderr, "plc_do_profile: %s %s: no such CPU (this system has CPUs 0 to %i)\n", problem.option,
                     problem.value, cpus - 1);
             return;
     }

@@ -244,6 +244,44 @@ def refused_before_the_sweep(*words):
     return check
 
 
+def seed_texts(folder):
+    """The texts of every seed of the fuzz target (command_line_fuzz.cc: the first byte modulo 8 is
+    their number, the rest split at NULs)."""
+    texts = set()
+    for name in os.listdir(folder):
+        data = read(os.path.join(folder, name), "rb")
+        texts.update(data[1:].split(b"\0")[:data[0] % 8] if data else [])
+    return texts
+
+
+def man_options(path):
+    """The lines of a manual page's OPTIONS section, "\\-" read as "-"."""
+    section = read(path).replace("\\-", "-").split("\n.SH OPTIONS\n")[1].split("\n.SH ")[0]
+    return set(section.splitlines())
+
+
+# Where every option of plc_do_profile is named, beside its row in the program's table: a place,
+# what it names (read from the place), and how it names an option NAME with the word of its VALUE.
+OPTION_PLACES = [
+    ("docs/man/plc_do_profile.1", man_options,
+     lambda name, value: '.BI %s " %s"' % (name, value) if value else ".B " + name),
+    ("docs/profile.md", lambda path: set(re.findall(r"^\| `([^`]+)` \|", read(path), re.M)),
+     lambda name, value: name + " " + value if value else name),
+    ("tests/fuzz/corpus", seed_texts, lambda name, value: name.encode()),
+]
+USAGE_OPTION = re.compile(r"^  (--[\w-]+)(?: (\w+))?  ", re.M)
+
+
+def options_named(result):
+    """A check that every option the usage text lists is named in each of OPTION_PLACES."""
+    options = USAGE_OPTION.findall(result["stdout"].decode())
+    missing = ["%r in %s" % (named(name, value), path) for path, names, named in OPTION_PLACES
+               for found in [names(os.path.join(HERE, "..", "..", path))]
+               for name, value in options if named(name, value) not in found]
+    if not options or missing:
+        return "options not named: %s" % ("; ".join(missing) or "none in the usage text")
+
+
 def scheduled(policy, priority, refused):
     """A check of the scheduling a JSON profile reports: REFUSED, the start of the refusal or None."""
     def check(result):
@@ -334,6 +372,8 @@ CASES = {
                        + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
                            r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
                           profile("10001 0 --json 25 35", status=255, stdout=LIMIT, trace="")],
+    # Every option of the usage text (the program's table) named in the docs and a fuzz seed.
+    "options_named": [profile("1 2 3", status=255, trace="", check=options_named)],
     # A real-time priority refused to a user (the run goes on, the refusal reported), granted to root.
     "priority_refused": [profile("3 0 25 35 --json --priority 10", user="nobody",
                                  check=scheduled("SCHED_OTHER", 0, "EPERM"))],
