@@ -28,7 +28,7 @@ from .html_view import html
 from .json_view import as_json
 from .junit_view import write_junit
 from .markdown_view import markdown
-from .parameters import BadInput, criteria_of, run_limit_s
+from .parameters import BadInput, check_numbers, criteria_of, run_limit_s
 from .rows import Row, row_of
 from .single_file import identities
 from .verdicts import fill
@@ -50,6 +50,7 @@ def check(options):
         raise BadInput("give the run's parameters: -e plc_iter=1000 -e plc_delay=20000 -e plc_first=25 "
                        "-e plc_last=35 (missing for %s)" % ", ".join(missing))
     for host, given in sorted(hosts.items()):
+        check_numbers(host, given)
         criteria_of(given)
         options = [name for name in ("priority", "cpu") if given.get(name) not in (None, "")]
         if options and not given.get("profile"):

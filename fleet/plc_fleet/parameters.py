@@ -1,4 +1,5 @@
 """A controller's run parameters as the program reads them, and its criteria."""
+import json
 import re
 from dataclasses import dataclass
 from typing import Optional
@@ -12,9 +13,10 @@ class BadInput(Exception):
 
 def strtoul(text):
     """An unsigned 32-bit parameter as the C library's strtoul with base 0
-    reads it: white space, one sign, 0x for hexadecimal, 0 for octal, up to
-    the first character that is no digit; the largest value on overflow."""
-    number = re.match(r"\s*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", "" if text is None else str(text))
+    reads it in the C locale: blanks (isspace's six alone, no other Unicode
+    space), one sign, 0x for hexadecimal, 0 for octal, up to the first
+    character that is no digit; the largest value on overflow."""
+    number = re.match(r"[ \t\n\v\f\r]*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", "" if text is None else str(text))
     sign, prefix, digits = number.groups()
     base = 16 if prefix.lower() == "0x" else 8 if prefix == "0" else 10
     digits = re.match({16: r"[0-9a-fA-F]*", 8: r"[0-7]*", 10: r"[0-9]*"}[base], digits)[0]
@@ -22,6 +24,16 @@ def strtoul(text):
     if value > 0xFFFFFFFF:
         return 0xFFFFFFFF
     return (-value) % (1 << 32) if sign == "-" else value
+
+
+def check_numbers(host, given):
+    """The run's parameters are text (or whole numbers, as YAML reads them):
+    the program reads any text as a number, but no list, mapping or truth
+    value is one."""
+    for name in ("iter", "delay", "first", "last"):
+        if isinstance(given.get(name), (bool, float, list, dict)):
+            raise BadInput("plc_%s must be a number as the program reads it (1000, 0x3e8, 01750), not %s (%s)"
+                           % (name, json.dumps(given[name]), host))
 
 
 def run_limit_s(parameters):
