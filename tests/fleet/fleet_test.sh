@@ -18,6 +18,9 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/programs.sh"
 . "$top/tests/support/skip.sh"
 fail() { echo "FAIL [fleet${mode:+ $mode}]: $*" >&2; exit 1; }
+# The Python that Debian's python3-pil is installed for, whatever python3 is first on PATH.
+debian_python=/usr/bin/python3
+[ -x "$debian_python" ] || debian_python=python3
 
 # name | ABI | what the controller was made to do | status | verdict | the reason names | inventory variables
 # What, items separated by ';': PLCSIM_...=VALUE (a stand-in setting; \xHH
@@ -84,6 +87,7 @@ if [ "$mode" != --inside ]; then
     for command in ansible-playbook /usr/sbin/sshd ssh ssh-keygen unshare chroot qemu-arm-static qemu-aarch64-static; do
         command -v "$command" >/dev/null || skip "no $command (tools/setup test installs it)"
     done
+    "$debian_python" -c 'import PIL.Image' 2>/dev/null || skip "no python3-pil to read the page's screenshot (tools/setup test installs it)"
     for abi in $(plc_abis); do
         for file in $(plc_programs) libplc.so; do
             [ -f "$top/build-$abi/$file" ] || skip "no build-$abi/$file: build the controller presets first"
@@ -93,24 +97,26 @@ if [ "$mode" != --inside ]; then
     # Variables of the wrong kind, refused on every controller before any is
     # touched (fleet/roles/plc_do_test/meta/argument_specs.yml): their names
     # resolve to no address. results.py's own checks: tests/fleet/results_test.py.
-    refusals=$(mktemp -d /tmp/fleet-test-refused.XXXXXX)
-    printf '[controllers]\n' >"$refusals/inventory"
-    for entry in "${refused[@]}"; do
-        IFS='|' read -r name variables _ <<<"$entry"
-        echo "$name ansible_host=$name.invalid $variables" >>"$refusals/inventory"
-    done
-    status=0
-    (cd "$refusals" && ANSIBLE_HOME=$refusals/ansible ANSIBLE_LOCAL_TEMP=$refusals/ansible/tmp ansible-playbook \
-        -i inventory "$top/fleet/plc_do_test.yml" -e plc_single_file="$0" -e "$parameters") >"$refusals/log" 2>&1 || status=$?
-    for entry in "${refused[@]}"; do
-        IFS='|' read -r name _ said <<<"$entry"
-        grep -q "^fatal: \[$name\]: FAILED! .*$said" "$refusals/log" ||
-            { cat "$refusals/log"; rm -rf "$refusals"; fail "$name: the play does not say [$said]"; }
-    done
-    ! grep -q UNREACHABLE "$refusals/log" && [ "$status" -eq 2 ] && [ ! -e "$refusals/plc_do_test_results.csv" ] ||
-        { cat "$refusals/log"; rm -rf "$refusals"; fail "refused variables: the play ended with $status, or went on to a controller"; }
-    rm -rf "$refusals"
-    echo "ok: variables of the wrong kind refused before any controller: ${#refused[@]} rows"
+    if [ "$mode" = rows ]; then
+        refusals=$(mktemp -d /tmp/fleet-test-refused.XXXXXX)
+        printf '[controllers]\n' >"$refusals/inventory"
+        for entry in "${refused[@]}"; do
+            IFS='|' read -r name variables _ <<<"$entry"
+            echo "$name ansible_host=$name.invalid $variables" >>"$refusals/inventory"
+        done
+        status=0
+        (cd "$refusals" && ANSIBLE_HOME=$refusals/ansible ANSIBLE_LOCAL_TEMP=$refusals/ansible/tmp ansible-playbook \
+            -i inventory "$top/fleet/plc_do_test.yml" -e plc_single_file="$0" -e "$parameters") >"$refusals/log" 2>&1 || status=$?
+        for entry in "${refused[@]}"; do
+            IFS='|' read -r name _ said <<<"$entry"
+            grep -q "^fatal: \[$name\]: FAILED! .*$said" "$refusals/log" ||
+                { cat "$refusals/log"; rm -rf "$refusals"; fail "$name: the play does not say [$said]"; }
+        done
+        ! grep -q UNREACHABLE "$refusals/log" && [ "$status" -eq 2 ] && [ ! -e "$refusals/plc_do_test_results.csv" ] ||
+            { cat "$refusals/log"; rm -rf "$refusals"; fail "refused variables: the play ended with $status, or went on to a controller"; }
+        rm -rf "$refusals"
+        echo "ok: variables of the wrong kind refused before any controller: ${#refused[@]} rows"
+    fi
     # A second run of this test beside this one, in namespaces of its own.
     if [ "$mode" = rows ]; then
         beside_log=$(mktemp /tmp/fleet-test-beside.XXXXXX)
@@ -380,7 +386,7 @@ check_rows() {
 # page as a real browser renders it, each against the table of controllers.
 # Status 77 where no Chromium is to be had: all but the browser's checks passed.
 check_views() {
-    printf '%s\n' "${controllers[@]}" | python3 "$top/tests/fleet/check_views.py" "$1"
+    printf '%s\n' "${controllers[@]}" | "$debian_python" "$top/tests/fleet/check_views.py" "$1"
 }
 
 if [ "$PLC_FLEET_MODE" = --plant ]; then
