@@ -207,3 +207,19 @@ endif()
 if(PLC_DO_TEST_FUZZ)
   add_subdirectory(tests/fuzz)
 endif()
+
+# The fleet's results.py on its own (tests/fleet/results_test.py): no root,
+# Ansible or qemu. It and the unit tests read one table of how a parameter
+# text reads as a number, so that the program and the fleet agree.
+if(TARGET unit_tests)
+  target_compile_definitions(unit_tests PRIVATE
+    PLC_STRTOUL_CASES="${PROJECT_SOURCE_DIR}/tests/support/strtoul_cases.txt")
+endif()
+if(NOT CMAKE_CROSSCOMPILING)
+  if(PLC_PYTHON)
+    plc_test(fleet.results "" ${PLC_PYTHON} ${PROJECT_SOURCE_DIR}/tests/fleet/results_test.py)
+  else()
+    plc_test(fleet.results "no python3 to run it (tools/setup test)")
+  endif()
+  set_tests_properties(fleet.results PROPERTIES TIMEOUT 120)
+endif()

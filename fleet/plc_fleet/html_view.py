@@ -1,0 +1,89 @@
+"""The page: its charts as inline SVG, from fleet/report.html.j2."""
+import math
+import os
+import re
+
+from .cells import COLUMNS, PROFILE_COLUMNS, cell_text, cells, command_of
+from .parameters import CLASSES
+from .profiles import FIGURES, PERCENTILES, slowest_outputs
+from .text import said
+
+# Worst first: failed runs, then runs that could not be made, then passes.
+KIND_ORDER = {"failure": 0, "error": 1, "pass": 2}
+
+
+def worst_first(rows):
+    """The page's order: by kind, then the longest delay, longest first."""
+    return sorted(rows, key=lambda row: (KIND_ORDER[row.kind], -(row.max_delay_ms or 0), row.host))
+
+
+
+def scaled(value, top, logarithmic):
+    """A value's share of the axis's height, 0..1: a logarithmic axis shows a
+    single stray delay beside thousands of ordinary ones."""
+    value, top = max(value or 0, 0), max(top or 0, 0)
+    if top == 0:
+        return 0
+    return math.log2(1 + value) / math.log2(1 + top) if logarithmic else value / top
+
+
+def bars(items, height, logarithmic, width=24, top=None):
+    """Bars of (label, value) as rectangles on a bar's width each, from the
+    bottom of HEIGHT up, the axis up to TOP (the largest value)."""
+    top = max((value for _, value in items), default=0) if top is None else top
+    drawn = []
+    for at, (label, value) in enumerate(items):
+        tall = round(height * scaled(value, top, logarithmic), 1)
+        drawn.append({"label": label, "value": value, "x": at * width, "y": height - tall, "width": width - 2,
+                      "height": tall})
+    return {"bars": drawn, "width": max(len(items) * width, width), "height": height}
+
+
+def histogram_items(profile):
+    """The histogram's bins from the first to the last that holds a delay."""
+    bins = profile.get("histogram") or []
+    counted = [at for at, (_, count) in enumerate(bins) if count]
+    kept = bins[:counted[-1] + 1] if counted else bins[:1]
+    return [("<= %d us" % bound if bound is not None else "above", count) for bound, count in kept]
+
+
+def charts(profile):
+    """A profile's charts and their figures for the template."""
+    return {
+        "histogram": bars(histogram_items(profile), 120, True),
+        "mini": bars(histogram_items(profile), 24, True, width=5),
+        # One linear axis for the three, so that write and oversleep show
+        # their shares of the delay.
+        "percentiles": [{"figure": figure, "values": [profile[figure][name] for name in PERCENTILES],
+                         "bars": bars([(name, profile[figure][name]) for name in PERCENTILES], 60, False,
+                                      top=profile["delay"]["max"])}
+                        for figure in FIGURES],
+        "outputs": bars([(str(output["output"]), output["longest_delay"]) for output in profile.get("outputs") or []],
+                        100, False),
+        "output_rows": profile.get("outputs") or [],
+        "slowest": slowest_outputs(profile)[:3],
+        "longest": profile.get("longest") or [],
+        "system": profile.get("system") or {},
+    }
+
+
+def html(rows, when):
+    """The page: the run, a row per controller worst first, and each one's
+    profile or, without one, its report and reason."""
+    import jinja2  # Ansible's own, on every machine that runs the play
+    # The template beside results.py, in the playbook's folder.
+    folder = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    environment = jinja2.Environment(loader=jinja2.FileSystemLoader(folder), autoescape=True,
+                                     undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True)
+    # The table's cells as the CSV's: one line, cut with a mark.
+    environment.filters["cut"] = cell_text
+    # Control characters shown as \xNN, as in the tables; line feeds and tabs kept.
+    environment.filters["visible"] = lambda text: re.sub(
+        r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), "" if text is None else str(text))
+    shown_rows = [{"row": row, "cells": cells(row, COLUMNS + PROFILE_COLUMNS), "command": command_of(row),
+                   "charts": charts(row.profile) if row.profile else None} for row in worst_first(rows)]
+    return environment.get_template("report.html.j2").render(
+        when=when, rows=shown_rows, classes=CLASSES, percentiles=PERCENTILES,
+        passed=sum(row.kind == "pass" for row in rows),
+        parameters=sorted({command_of(row) for row in rows}), criteria=sorted({str(row.criteria) for row in rows}),
+        profiled=any(row.profile_asked for row in rows), said=said)

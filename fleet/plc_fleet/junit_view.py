@@ -1,0 +1,70 @@
+"""JUnit: one test suite for the play, a test case per controller."""
+import re
+import socket
+from xml.etree import ElementTree
+
+from .cells import cell_text, command_of, profile_figures
+from .profiles import FIGURES, PERCENTILES, slowest_outputs
+from .text import said
+
+# Characters XML 1.0 cannot hold, removed from controllers' text.
+NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
+
+
+def xml_text(value):
+    return NOT_XML.sub("", "" if value is None else str(value))
+
+
+def run_seconds(row):
+    """The run's wall time on the controller's clock; 0 where it did not run."""
+    return row.ended - row.started if row.started is not None and row.ended is not None else 0
+
+
+def summary(profile):
+    """A profile's figures as lines of text: what ran where, the percentiles,
+    the slowest outputs and the longest delays."""
+    system = profile.get("system") or {}
+    lines = [profile.get("identity") or "", "kernel: %s %s" % ((system.get("kernel") or {}).get("release"),
+                                                              (system.get("kernel") or {}).get("version")),
+             "priority: " + str(profile_figures(profile)["priority"]),
+             "(us)       " + "".join("%10s" % name for name in PERCENTILES)]
+    for figure in FIGURES:
+        lines.append("%-11s" % figure + "".join("%10s" % profile[figure][name] for name in PERCENTILES))
+    for output in slowest_outputs(profile)[:3]:
+        lines.append("output %s: write max %s us, longest delay %s us"
+                     % (output["output"], output["write_max"], output["longest_delay"]))
+    for late in (profile.get("longest") or [])[:3]:
+        lines.append("iteration %s at %s ms, output %s: delay %s us (write %s, oversleep %s)"
+                     % (late["iteration"], late["at_ms"], late["output"], late["delay_us"], late["write_us"],
+                        late["oversleep_us"]))
+    return "\n".join(lines)
+
+
+def case_text(row):
+    """A controller's test case's system-out: the run, its report, its
+    profile's summary, what it said on standard error."""
+    parts = ["command: %s\ncriteria: %s\nverdict: %s (%s)%s" % (command_of(row), row.criteria, row.verdict, row.kind,
+                                                              ": " + row.reason if row.reason else "")]
+    parts += [row.stdout] if row.stdout else []
+    parts += [summary(row.profile)] if row.profile else []
+    parts += ["standard error:\n" + said(row.stderr)] if said(row.stderr) else []
+    parts += ["Ansible: " + row.msg] if row.msg and row.kind == "error" else []
+    return "\n\n".join(part.rstrip("\n") for part in parts) + "\n"
+
+
+def write_junit(path, rows, when):
+    kinds = [row.kind for row in rows]
+    suite = ElementTree.Element("testsuite", {
+        "name": "plc_do_test fleet", "tests": str(len(rows)), "failures": str(kinds.count("failure")),
+        "errors": str(kinds.count("error")), "skipped": "0", "time": str(sum(map(run_seconds, rows))),
+        "timestamp": when.rstrip("Z"), "hostname": socket.gethostname()})
+    for row in rows:
+        case = ElementTree.SubElement(suite, "testcase", {
+            "classname": "plc_do_test.fleet", "name": xml_text(row.host), "time": str(run_seconds(row))})
+        if row.kind != "pass":
+            told = ElementTree.SubElement(case, row.kind, {
+                "type": row.verdict, "message": xml_text(row.verdict + (": " + cell_text(row.reason) if row.reason else ""))})
+            told.text = xml_text(row.reason or row.verdict)
+        ElementTree.SubElement(case, "system-out").text = xml_text(case_text(row))
+    ElementTree.indent(suite)
+    ElementTree.ElementTree(suite).write(path, encoding="utf-8", xml_declaration=True)

@@ -1,0 +1,74 @@
+"""A controller's run parameters as the program reads them, and its criteria."""
+import json
+import re
+from dataclasses import dataclass
+from typing import Optional
+
+CLASSES = ["<20ms", "20..30ms", "30..40ms", ">40ms"]
+
+
+class BadInput(Exception):
+    pass
+
+
+def strtoul(text):
+    """An unsigned 32-bit parameter as the C library's strtoul with base 0
+    reads it in the C locale: blanks (isspace's six alone, no other Unicode
+    space), one sign, 0x for hexadecimal, 0 for octal, up to the first
+    character that is no digit; the largest value on overflow."""
+    number = re.match(r"[ \t\n\v\f\r]*([+-]?)(0[xX](?=[0-9a-fA-F])|0?)([0-9a-fA-F]*)", "" if text is None else str(text))
+    sign, prefix, digits = number.groups()
+    base = 16 if prefix.lower() == "0x" else 8 if prefix == "0" else 10
+    digits = re.match({16: r"[0-9a-fA-F]*", 8: r"[0-7]*", 10: r"[0-9]*"}[base], digits)[0]
+    value = int(digits, base) if digits else 0
+    if value > 0xFFFFFFFF:
+        return 0xFFFFFFFF
+    return (-value) % (1 << 32) if sign == "-" else value
+
+
+def check_numbers(host, given):
+    """The run's parameters are text (or whole numbers, as YAML reads them):
+    the program reads any text as a number, but no list, mapping or truth
+    value is one."""
+    for name in ("iter", "delay", "first", "last"):
+        if isinstance(given.get(name), (bool, float, list, dict)):
+            raise BadInput("plc_%s must be a number as the program reads it (1000, 0x3e8, 01750), not %s (%s)"
+                           % (name, json.dumps(given[name]), host))
+
+
+def run_limit_s(parameters):
+    """Seconds after which the controller stops a run: twice its pauses, 50 ms
+    for each write, and 60 s for starting; plc_run_limit_s when given."""
+    given = parameters.get("run_limit_s")
+    if given not in (None, ""):
+        limit = strtoul(str(given))
+        if not str(given).strip().isdigit() or limit == 0:
+            raise BadInput("plc_run_limit_s must be a whole number of seconds above 0, not %r" % given)
+        return limit
+    iterations, delay = strtoul(parameters.get("iter")), strtoul(parameters.get("delay"))
+    if iterations > 10000:  # refused by the program at once
+        return 60
+    return (2 * iterations * delay + iterations * 50000) // 1000000 + 60
+
+
+
+@dataclass
+class Criteria:
+    """What a completed run's report must meet beside its status."""
+    max_delay_ms: Optional[int] = None
+    highest_class: str = ""
+
+    def __str__(self):
+        named = ["longest delay at most %d ms" % self.max_delay_ms] if self.max_delay_ms is not None else []
+        named += ["no delay above %s" % self.highest_class] if self.highest_class else []
+        return ", ".join(named) or "a completed run with its report"
+
+
+def criteria_of(given):
+    """A controller's criteria from plc_max_delay_ms and plc_highest_class."""
+    longest, highest = given.get("max_delay_ms"), given.get("highest_class") or ""
+    if longest not in (None, "") and not str(longest).strip().isdigit():
+        raise BadInput("plc_max_delay_ms must be a whole number of milliseconds, not %r" % longest)
+    if highest and highest not in CLASSES:
+        raise BadInput("plc_highest_class must be one of %s, not %r" % (", ".join(CLASSES), highest))
+    return Criteria(int(longest) if longest not in (None, "") else None, highest)
