@@ -73,9 +73,9 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
     format_plc_do_test_output(report, options.params);
     const profile_run run{&options, &the_log, &the_figures, &the_facts, report};
     if (options.json) {
-        print_profile_json(run);
+        print_profile_json(stdout, run);
     } else {
-        print_profile_text(run);
+        print_profile_text(stdout, run);
     }
     if (!output_delivered()) return exit_output_lost;
     return the_log.timing.stopped_on_refusal ? exit_write_never_accepted : exit_completed;

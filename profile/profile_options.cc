@@ -90,6 +90,11 @@ profile_verdict read_profile_command_line(int argc, const char* const* argv, int
     options->priority = no_priority;
     options->cpu = any_cpu;
     options->longest = default_longest;
+    options->interval_s = default_interval_s;
+    options->limit_us = not_asked;
+    options->break_us = not_asked;
+    options->timer_slack_ns = not_asked;
+    options->dma_latency_us = not_asked;
     *problem = option_problem{option_fault::none, nullptr, nullptr, nullptr};
 
     // The program name and the first five positional parameters, in order:

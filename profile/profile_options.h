@@ -11,14 +11,24 @@
 constexpr int32_t no_priority = -1;  // the sweep runs at the policy it was started with
 constexpr int32_t any_cpu = -1;      // the sweep runs on whichever CPUs it may
 constexpr uint32_t default_longest = 10;
+constexpr int64_t not_asked = -1;          // a limit, break or setting not given
+constexpr uint32_t default_interval_s = 60;
 
 struct profile_options {
     run_params params;
     int32_t priority;  // SCHED_FIFO priority asked for, or no_priority
     int32_t cpu;       // the only CPU asked for, or any_cpu
     bool json;         // the profile as one JSON object
-    bool samples;      // every iteration's figures too
+    const char* json_path;  // --json FILE: the JSON there, the text on standard output; nullptr: standard output
+    bool samples;      // the first iterations' figures too
     uint32_t longest;  // how many of the longest delays to list
+    uint64_t duration_s;     // --duration: the sweep ends after this many seconds too; 0: none
+    uint32_t interval_s;     // --interval: the length of each record over time
+    const char* log_path;    // --log FILE: one JSON line per interval appended there; nullptr: none
+    int64_t limit_us;        // --limit: delays above it are counted, or not_asked
+    int64_t break_us;        // --break: the first delay above it stops the run, or not_asked
+    int64_t timer_slack_ns;  // --timer-slack: the timer slack asked for, or not_asked
+    int64_t dma_latency_us;  // --dma-latency: held in /dev/cpu_dma_latency, or not_asked
 };
 
 // What an option's value is: none (a flag), a plain decimal number in the

@@ -4,6 +4,7 @@
 #define PROFILE_PROFILE_OUTPUT_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include "profile/profile_analysis.h"
 #include "profile/profile_log.h"
@@ -20,13 +21,7 @@ struct profile_run {
     const char* report;
 };
 
-void print_profile_text(const profile_run& run);
-void print_profile_json(const profile_run& run);
-
-// `text` as a JSON string: quoted, every byte outside printable ASCII escaped.
-void print_json_string(const char* text);
-
-// A scheduling policy's name ("SCHED_FIFO"), or "policy N".
-const char* policy_name(int policy, char (&unknown)[24]);
+void print_profile_text(FILE* out, const profile_run& run);
+void print_profile_json(FILE* out, const profile_run& run);
 
 #endif

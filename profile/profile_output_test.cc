@@ -1,3 +1,4 @@
+#include "profile/facts_output.h"
 #include "profile/profile_output.h"
 
 #include <sched.h>
@@ -10,7 +11,7 @@ namespace {
 
 std::string json_of(const char* text) {
     testing::internal::CaptureStdout();
-    print_json_string(text);
+    print_json_string(stdout, text);
     fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
