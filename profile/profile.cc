@@ -1,7 +1,9 @@
 #include "profile/profile.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "profile/profile_analysis.h"
@@ -14,29 +16,82 @@
 #include "run/measure.h"
 #include "run/run.h"
 #include "run/usage.h"
+#include "sweep/sweep_loop.h"
 
 namespace {
 
 // Static storage, reserved in full before the sweep and locked with the rest
-// of the process when it may be: the readings, and the figures made of them.
+// of the process when it may be: the record the sweep keeps, and the figures
+// made of it; the same for a run of a second and of a day.
 profile_log the_log;
 profile_figures the_figures;
 run_facts the_facts;
+profile_options the_options;
+profile_plan the_plan;
 
 struct profile_calls {
     static void lock_memory() { lock_all_memory(&the_facts); }
-    static void sweep(const run_params& params, profile_log& log) { sweep_outputs_profiled(params, log); }
+    static void sweep(const run_params&, profile_log& log) { sweep_outputs_profiled(the_plan, log); }
 };
+
+using report_text = char[refusal_notice_size + report_text_size];
 
 // What plc_do_test prints after its sweep: the refusal notice, when it
 // stopped on one, and the seven lines.
-void format_plc_do_test_output(char (&text)[refusal_notice_size + report_text_size], const run_params& params) {
-    const timing_log& log = the_log.timing;
+void format_plc_do_test_output(report_text& text, const run_params& params) {
+    const profile_log& log = the_log;
     char notice[refusal_notice_size] = "";
-    if (log.stopped_on_refusal) format_refusal_notice(notice, sizeof notice, params, log);
+    if (log.end == sweep_end::refused) {
+        format_refusal_notice_of(notice, sizeof notice, params, log.refused_port, log.iterations_done);
+    }
     char report[report_text_size];
-    format_report(report, sizeof report, log, analyse_log(params, log));
+    delay_stats stats = log.classes;
+    stats.max_delay_us = log.iterations_done == 0 ? 0 : static_cast<uint64_t>(log.delay.max);
+    format_report_between(report, sizeof report, log.run_start, log.run_end, stats);
     snprintf(text, sizeof text, "%s%s", notice, report);
+}
+
+profile_run run_of(const char* report, bool under_way) {
+    return profile_run{&the_options, &the_log, &the_figures, &the_facts, report, under_way, nullptr, nullptr};
+}
+
+// At SIGUSR1, between windows: the profile so far, as text, to standard
+// error; the run goes on.
+void dump_profile() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    the_log.run_end = timeval_of(now);
+    analyse_profile(the_options.params, the_log, &the_figures);
+    report_text report;
+    format_plc_do_test_output(report, the_options.params);
+    print_profile_text(stderr, run_of(report, true));
+    fflush(stderr);
+}
+
+profile_plan plan_of(const profile_options& options) {
+    profile_plan plan{};
+    plan.params = options.params;
+    plan.duration_us = options.duration_s * 1000000;
+    plan.interval_us = uint64_t{options.interval_s} * 1000000;
+    plan.limit_us = options.limit_us == not_asked ? not_limited : options.limit_us;
+    plan.break_us = options.break_us == not_asked ? not_limited : options.break_us;
+    plan.longest = options.longest;
+    plan.samples = options.samples;
+    plan.log_fd = -1;
+    plan.on_break = nullptr;
+    plan.on_dump = dump_profile;
+    return plan;
+}
+
+// A delay above --limit, or the one that met --break.
+constexpr int exit_limit_exceeded = 3;
+
+// The status of a run whose profile was printed.
+int status_of(const profile_log& log) {
+    if (log.end == sweep_end::stopped) return 128 + log.stop_signal;
+    if (log.end == sweep_end::refused) return exit_write_never_accepted;
+    if (log.end == sweep_end::broke || log.limit.exceedances != 0) return exit_limit_exceeded;
+    return exit_completed;
 }
 
 }  // namespace
@@ -44,7 +99,7 @@ void format_plc_do_test_output(char (&text)[refusal_notice_size + report_text_si
 int run_plc_do_profile(int argc, const char* const* argv, const char* identity) {
     ignore_closed_pipe();
     const int32_t cpus = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_CONF));
-    profile_options options;
+    profile_options& options = the_options;
     option_problem problem;
     switch (read_profile_command_line(argc, argv, cpus, &options, &problem)) {
         case profile_verdict::option_refused:
@@ -54,29 +109,35 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
             print_profile_usage();
             return exit_refused_command_line;
         case profile_verdict::too_many_iterations:
-            print_iteration_limit();
-            return exit_refused_command_line;
         case profile_verdict::run:
             break;
     }
+    // From here on a stop signal ends the run with its profile, however
+    // little of it ran.
+    catch_profile_signals();
 
     // The line alone, without the line feeds around it in the binary.
     snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", static_cast<int>(strcspn(identity, "\n")),
              identity);
+    the_plan = plan_of(options);
     ask_cpu(options.cpu, &the_facts);
     ask_priority(options.priority, &the_facts);
     measure<profile_calls>(options.params, &the_log);
     read_system_facts(&the_facts);
 
-    analyse_profile(options.params, the_log, options.longest, &the_figures);
-    char report[refusal_notice_size + report_text_size];
+    analyse_profile(options.params, the_log, &the_figures);
+    report_text report;
     format_plc_do_test_output(report, options.params);
-    const profile_run run{&options, &the_log, &the_figures, &the_facts, report};
+    const profile_run run = run_of(report, false);
     if (options.json) {
         print_profile_json(stdout, run);
     } else {
         print_profile_text(stdout, run);
     }
-    if (!output_delivered()) return exit_output_lost;
-    return the_log.timing.stopped_on_refusal ? exit_write_never_accepted : exit_completed;
+    if (!output_delivered()) {
+        fprintf(stderr, "plc_do_profile: the profile could not be written to standard output: %s\n",
+                strerror(errno));
+        return exit_output_lost;
+    }
+    return status_of(the_log);
 }

@@ -1,5 +1,6 @@
-// plc_do_profile's output after the sweep: the report of plc_do_test, the
-// run's facts and its figures, as text or as one JSON object.
+// plc_do_profile's output after the sweep (or, at SIGUSR1, during it): the
+// report of plc_do_test, the run's facts and its figures, as text or as one
+// JSON object.
 #ifndef PROFILE_PROFILE_OUTPUT_H
 #define PROFILE_PROFILE_OUTPUT_H
 
@@ -19,9 +20,16 @@ struct profile_run {
     const profile_figures* figures;
     const run_facts* facts;
     const char* report;
+    bool under_way;  // the profile so far, the run going on
+    // What --break found of the kernel's tracing, printed by its own code.
+    void (*print_trace_text)(FILE* out);
+    void (*print_trace_json)(FILE* out);
 };
 
 void print_profile_text(FILE* out, const profile_run& run);
 void print_profile_json(FILE* out, const profile_run& run);
+
+// "SIGINT", or "signal N".
+const char* signal_name(int number, char (&unknown)[24]);
 
 #endif

@@ -41,7 +41,7 @@ TEST(Profile, ACompletedRunReportsThenProfilesAndEndsWithOne) {
 
 TEST(Profile, ARefusedCommandLineNeverReachesTheController) {
     for (const auto& args : std::vector<std::vector<const char*>>{
-             {"3", "0", "25", "35", "--cpu", "x"}, {"1", "2", "3", "--json"}, {"10001", "0", "25", "35"}}) {
+             {"3", "0", "25", "35", "--cpu", "x"}, {"1", "2", "3", "--json"}, {"3", "0", "25", "35", "-p", "80"}}) {
         const outcome o = profile(args);
         EXPECT_EQ(o.status, exit_refused_command_line) << args[0];
         EXPECT_EQ(plcsim::call_count(), 0u) << args[0];

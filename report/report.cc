@@ -60,17 +60,22 @@ int milliseconds_for_report(uint64_t us) {
 }  // namespace
 
 void format_report(char* text, size_t size, const timing_log& log, const delay_stats& stats) {
+    format_report_between(text, size, log.run_start, log.run_end, stats);
+}
+
+void format_report_between(char* text, size_t size, const timeval& run_start, const timeval& run_end,
+                           const delay_stats& stats) {
     snprintf(text, size,
              "total execution time is: %is\n"
              "number of delays:\n"
-             "<20ms: %i\n"
-             "20..30ms: %i\n"
-             "30..40ms: %i\n"
-             ">40ms: %i\n"
+             "<20ms: %u\n"
+             "20..30ms: %u\n"
+             "30..40ms: %u\n"
+             ">40ms: %u\n"
              "maximum delay: %ims\n",
-             static_cast<int>(log.run_end.tv_sec - log.run_start.tv_sec),
-             static_cast<int>(stats.count_le_20ms), static_cast<int>(stats.count_20_30ms),
-             static_cast<int>(stats.count_30_40ms), static_cast<int>(stats.count_gt_40ms),
+             static_cast<int>(run_end.tv_sec - run_start.tv_sec),
+             static_cast<unsigned>(stats.count_le_20ms), static_cast<unsigned>(stats.count_20_30ms),
+             static_cast<unsigned>(stats.count_30_40ms), static_cast<unsigned>(stats.count_gt_40ms),
              milliseconds_for_report(stats.max_delay_us));
 }
 

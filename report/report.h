@@ -25,6 +25,9 @@ delay_stats analyse_log(const run_params& params, const timing_log& log);
 // its longest.
 constexpr size_t report_text_size = 256;
 void format_report(char* text, size_t size, const timing_log& log, const delay_stats& stats);
+// The same from the sweep's first and last readings (plc_do_profile keeps no timing log).
+void format_report_between(char* text, size_t size, const timeval& run_start, const timeval& run_end,
+                           const delay_stats& stats);
 
 // Writes the seven lines of the report to standard output.
 void print_report(const timing_log& log, const delay_stats& stats);

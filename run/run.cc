@@ -40,9 +40,14 @@ __attribute__((noinline)) void touch_stack() {
 }
 
 void format_refusal_notice(char* text, size_t size, const run_params& params, const timing_log& log) {
+    format_refusal_notice_of(text, size, params, log.refused_port, log.iterations_done);
+}
+
+void format_refusal_notice_of(char* text, size_t size, const run_params& params, int32_t refused_port,
+                              uint32_t iterations_done) {
     snprintf(text, size, "output %u refused every write for %i s; run stopped after %u of %u iterations\n",
-             static_cast<unsigned>(static_cast<uint32_t>(log.refused_port)),
-             static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(log.iterations_done),
+             static_cast<unsigned>(static_cast<uint32_t>(refused_port)),
+             static_cast<int>(refusal_limit_us / 1000000), static_cast<unsigned>(iterations_done),
              static_cast<unsigned>(params.iter));
 }
 

@@ -30,6 +30,9 @@ int run_plc_do_test(int argc, const char* const* argv);
 // and a line feed, as text (its numbers of 10 digits at most) or on standard output.
 constexpr size_t refusal_notice_size = 128;
 void format_refusal_notice(char* text, size_t size, const run_params& params, const timing_log& log);
+// The same from the output refused and the iterations completed before it.
+void format_refusal_notice_of(char* text, size_t size, const run_params& params, int32_t refused_port,
+                              uint32_t iterations_done);
 void print_refusal_notice(const run_params& params, const timing_log& log);
 
 // A safe thread's body: keeps the safe value of output 42 at 1, showing a "*"
