@@ -1,6 +1,7 @@
 #include "profile/profile.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -106,11 +107,27 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
             print_option_problem(problem, cpus);
             return exit_refused_command_line;
         case profile_verdict::show_usage:
-            print_profile_usage();
+            print_profile_usage(stdout);
             return exit_refused_command_line;
+        case profile_verdict::show_help:
+            print_profile_usage(stdout);
+            return output_delivered() ? 0 : exit_output_lost;
+        case profile_verdict::show_version:
+            printf("%.*s\n", static_cast<int>(strcspn(identity, "\n")), identity);
+            return output_delivered() ? 0 : exit_output_lost;
         case profile_verdict::too_many_iterations:
         case profile_verdict::run:
             break;
+    }
+    // --log's file, opened before anything is asked of the system, so that
+    // a file that cannot be written refuses the command line.
+    int log_fd = -1;
+    if (options.log_path != nullptr) {
+        log_fd = open(options.log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (log_fd < 0) {
+            fprintf(stderr, "plc_do_profile: --log %s: %s\n", options.log_path, strerror(errno));
+            return exit_refused_command_line;
+        }
     }
     // From here on a stop signal ends the run with its profile, however
     // little of it ran.
@@ -120,6 +137,7 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
     snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", static_cast<int>(strcspn(identity, "\n")),
              identity);
     the_plan = plan_of(options);
+    the_plan.log_fd = log_fd;
     ask_cpu(options.cpu, &the_facts);
     ask_priority(options.priority, &the_facts);
     measure<profile_calls>(options.params, &the_log);

@@ -41,21 +41,21 @@ void format_option(option_text& text, const option_row& row) {
 
 }  // namespace
 
-void print_profile_usage() {
+void print_profile_usage(FILE* out) {
     fputs("usage: plc_do_profile iter delay start_DO_number end_DO_number [use_safe_thread] [option...]\n"
           "The timed sweep of plc_do_test, profiled: which output, when, and whether the\n"
           "write or the wake-up after the pause took the time.\n"
-          "  iter = iterations, at most 10000\n"
+          "  iter = iterations, up to 4294967295\n"
           "  delay = pause after every write attempt, in microseconds\n"
           "  start_DO_number = first digital output (for 100=25, for 110=42)\n"
           "  end_DO_number = last digital output (for 100=35, for 110=60)\n"
           "  use_safe_thread = read as plc_do_test reads it; nothing depends on it\n"
-          "Options, anywhere among the parameters:\n",
-          stdout);
+          "Options, anywhere among the parameters (--opt=value too; -- ends them):\n",
+          out);
     for (const option_row& row : option_table) {
         option_text option;
         format_option(option, row);
-        printf("  %-*s%s\n", help_column, option, row.help);
+        fprintf(out, "  %-*s%s\n", help_column, option, row.help);
     }
 }
 
@@ -79,6 +79,15 @@ void print_option_problem(const option_problem& problem, int cpus) {
         case option_fault::malformed_value:
             fprintf(stderr, "plc_do_profile: %s needs %s%s%s%s\n", problem.option, problem.takes,
                     problem.value ? ", not \"" : "", problem.value ? problem.value : "", problem.value ? "\"" : "");
+            return;
+        case option_fault::repeated:
+            fprintf(stderr, "plc_do_profile: %s given twice\n", problem.option);
+            return;
+        case option_fault::single_dash:
+            fprintf(stderr, "plc_do_profile: %s: options begin with -- (--help lists them)\n", problem.option);
+            return;
+        case option_fault::flag_value:
+            fprintf(stderr, "plc_do_profile: %s: %s takes no value\n", problem.value, problem.option);
             return;
         case option_fault::no_such_cpu:
             fprintf(stderr, "plc_do_profile: %s %s: no such CPU (this system has CPUs 0 to %i)\n", problem.option,

@@ -4,8 +4,10 @@
 #ifndef PROFILE_PROFILE_USAGE_H
 #define PROFILE_PROFILE_USAGE_H
 
+#include <stdio.h>
+
 // plc_do_profile's usage text, options included, in plain lines.
-void print_profile_usage();
+void print_profile_usage(FILE* out);
 
 struct option_problem;
 

@@ -402,7 +402,8 @@ CASES = {
     "profile_options": [profile("3 0 25 35 " + o, status=255, stdout=b"", trace="", quiet=False,
                                 check=refused_before_the_sweep(*o.split()))
                         for o in ("--foo", "--priority", "--priority 0", "--priority 1x", "--cpu 100000",
-                                  "--longest -1", "--longest 10001", "--")]
+                                  "--longest -1", "--longest 10001", "-p", "--json --json",
+                                  "--duration 8", "--json=x", "--log /nonexistent/log")]
                        + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
                            r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
                           ],

@@ -1,7 +1,8 @@
 // Fuzzes the command line, never the sweep: every value converts as a 32-bit
 // strtoul(text, NULL, 0) does, the decision follows from the argument and
 // iteration counts, plc_do_profile reads a command line without options as
-// plc_do_test does, and a refused command line never reaches the controller.
+// plc_do_test does (but takes any iteration count), and a refused command
+// line never reaches the controller.
 // Input: the first byte modulo 8 is the number of texts, the rest split at NULs.
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,10 +34,12 @@ bool same_verdict(profile_verdict profiled, command_line_verdict verdict) {
         case profile_verdict::show_usage:
             return verdict == command_line_verdict::show_usage;
         case profile_verdict::too_many_iterations:
-            return verdict == command_line_verdict::too_many_iterations;
+            break;
         case profile_verdict::run:
-            return verdict == command_line_verdict::run;
+            return verdict == command_line_verdict::run || verdict == command_line_verdict::too_many_iterations;
         case profile_verdict::option_refused:
+        case profile_verdict::show_help:
+        case profile_verdict::show_version:
             break;
     }
     return false;
@@ -93,7 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     option_problem problem;
     const profile_verdict profiled = read_profile_command_line(argc, argv, 4, &options, &problem);
     bool options_given = false;
-    for (int i = 1; i < argc; ++i) options_given |= argv[i][0] == '-' && argv[i][1] == '-';
+    // "--name", and "-p" (refused: options begin with "--").
+    for (int i = 1; i < argc; ++i) {
+        const char second = argv[i][0] == '-' ? argv[i][1] : '\0';
+        options_given |= second == '-' || (second >= 'a' && second <= 'z') || (second >= 'A' && second <= 'Z');
+    }
     if (!options_given) {
         const bool same = same_verdict(profiled, verdict) &&
                           options.params.iter == params.iter && options.params.delay == params.delay &&
