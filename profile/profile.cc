@@ -30,9 +30,26 @@ run_facts the_facts;
 profile_options the_options;
 profile_plan the_plan;
 
+// The process's resident memory in kB (VmRSS of /proc/self/status), or -1.
+int64_t resident_kb() {
+    FILE* status = fopen("/proc/self/status", "re");
+    if (status == nullptr) return -1;
+    char line[128];
+    long long kb = -1;
+    while (fgets(line, sizeof line, status) != nullptr) {
+        if (sscanf(line, "VmRSS: %lld kB", &kb) == 1) break;
+    }
+    fclose(status);
+    return kb;
+}
+
 struct profile_calls {
     static void lock_memory() { lock_all_memory(&the_facts); }
-    static void sweep(const run_params&, profile_log& log) { sweep_outputs_profiled(the_plan, log); }
+    static void sweep(const run_params&, profile_log& log) {
+        log.resident_kb_before = resident_kb();
+        sweep_outputs_profiled(the_plan, log);
+        log.resident_kb_after = resident_kb();
+    }
 };
 
 using report_text = char[refusal_notice_size + report_text_size];

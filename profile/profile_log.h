@@ -87,6 +87,9 @@ struct profile_log {
     // at its start (UTC).
     timeval run_start, run_end, wall_start;
     uint32_t iterations_done;  // folded into the figures
+    // The process's resident memory (VmRSS, kB) just before the sweep and
+    // just after it: the same for a run of a second and of a day. -1: unknown.
+    int64_t resident_kb_before, resident_kb_after;
     uint32_t held;             // figures beyond 35 minutes, held at figure_held
     int64_t oversleep_adjust;  // what holding figures took from the oversleeps' sum
     uint32_t interrupted;      // ended while a signal came: not counted (its pause may have been cut short)

@@ -93,6 +93,10 @@ void print_end_text(FILE* out, const profile_run& run) {
     } else {
         fputc('\n', out);
     }
+    if (!run.under_way) {
+        fprintf(out, "resident memory: %lld kB at the sweep's start, %lld kB at its end\n", wide(log.resident_kb_before),
+                wide(log.resident_kb_after));
+    }
     if (log.interrupted != 0) {
         fprintf(out, "not counted: %u iterations a signal came in (their pause may have been cut short)\n",
                 plain(log.interrupted));
@@ -285,7 +289,8 @@ void print_parameters_json(FILE* out, const profile_run& run) {
     } else {
         fputs("null", out);
     }
-    fprintf(out, ", \"not_counted\": %u},\n", plain(log.interrupted));
+    fprintf(out, ", \"not_counted\": %u, \"resident_kb_before\": %lld, \"resident_kb_after\": %lld},\n",
+            plain(log.interrupted), wide(log.resident_kb_before), wide(log.resident_kb_after));
 }
 
 void print_histogram_json(FILE* out, const profile_figures& figures) {

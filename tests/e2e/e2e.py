@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -51,14 +52,16 @@ def writes(iterations, first, cycle, refusals=0, safe=25):
 
 
 def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
-        quiet=True, program="plc_do_test", user=None):
+        quiet=True, program="plc_do_test", user=None, signals=()):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
     checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
     "closed", "pipe" (standard output: /dev/full, closed, a pipe nobody reads) or "elsewhere" (started from
     a copy in its own folder). QUIET: nothing on standard error. PROGRAM: the one built beside plc_do_test
-    to run. USER: run as this user when root."""
+    to run. USER: run as this user when root. SIGNALS: names of signals sent one by one, 0.3 s apart,
+    once the run's --log file (ARGS must give "--log log") holds a line: the sweep is under way."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
-                pauses=pauses, check=check, output=output, quiet=quiet, kinds=False, program=program, user=user)
+                pauses=pauses, check=check, output=output, quiet=quiet, kinds=False, program=program, user=user,
+                signals=signals)
 
 
 def profile(args, **settings):
@@ -316,6 +319,70 @@ def options_named(result):
         return "options not named: %s" % ("; ".join(missing) or "none in the usage text")
 
 
+def stopped_by(name):
+    """A check of a JSON profile of a run stopped by signal NAME: said so, with what ran, and its
+    records over time as --log appended them ("log" in the run's folder)."""
+    def check(result):
+        try:
+            got = json.loads(result["stdout"])
+            lines = [json.loads(line) for line in open(os.path.join(os.path.dirname(result["trace_file"]), "log"))]
+        except ValueError as error:
+            return "the profile or its log does not parse: %s" % error
+        p, intervals = got["parameters"], got["intervals"]
+        if (p["end"], p["stop_signal"]) != ("stopped", "SIG" + name) or p["iterations_done"] == 0:
+            return "not a profile of a run stopped by SIG%s: %s" % (name, p)
+        if sum(i["iterations"] for i in intervals) != p["iterations_done"] or got["delay"] is None:
+            return "the records over time do not hold the iterations done: %s" % p
+        if got["interval_merges"] == 0 and lines != intervals:
+            return "--log's lines differ from the records over time: %s / %s" % (lines[:2], intervals[:2])
+        if sum(line["iterations"] for line in lines) != p["iterations_done"]:
+            return "--log's lines do not hold the iterations done"
+    return check
+
+
+def a_day(pause, first, cycle, write_us, seconds):
+    """A check of a JSON profile of a run of SECONDS (--duration) in virtual time, outputs FIRST on in a
+    cycle of CYCLE, each write taking WRITE_US(output): every count exact, the percentiles within
+    their error, and the same resident memory at the sweep's end as at its start where it is locked."""
+    delays = [write_us(first + k) + pause for k in range(cycle)]
+    rounds, left = divmod(seconds * 1000000, sum(delays))
+    extra = 0
+    while left > 0:
+        left -= delays[extra]
+        extra += 1
+    n = rounds * cycle + extra  # the iteration that reaches the duration is the last
+    writes = [rounds + (k < extra) for k in range(cycle)]
+
+    def check(result):
+        got = json.loads(result["stdout"])
+        p = got["parameters"]
+        if (p["end"], p["iterations_done"]) != ("duration", n):
+            return "%s after %s iterations, expected the duration's end after %d" % (p["end"], p["iterations_done"], n)
+        mean = lambda total: (total * 20 + n) // (2 * n) / 10
+        by_delay = sorted(zip(delays, writes))
+        want = dict(delay=dict(min=by_delay[0][0], max=by_delay[-1][0],
+                               mean=mean(sum(d * w for d, w in zip(delays, writes)))),
+                    write=dict(min=min(delays) - pause, max=max(delays) - pause,
+                               mean=mean(sum((d - pause) * w for d, w in zip(delays, writes)))))
+        for key, figures in want.items():
+            if any(got[key][k] != v for k, v in figures.items()):
+                return "%s: %s, expected %s" % (key, got[key], figures)
+        if [o["writes"] for o in got["outputs"]] != writes or sum(i["iterations"] for i in got["intervals"]) != n:
+            return "per output or over time, the iterations differ"
+        if got["system"]["memory_locked"] and p["resident_kb_before"] != p["resident_kb_after"]:
+            return "resident memory grew: %s kB to %s kB" % (p["resident_kb_before"], p["resident_kb_after"])
+    return check
+
+
+def dumped(result):
+    """A profile so far on standard error (SIGUSR1), the run going on, then the whole one on standard
+    output."""
+    if b"; under way (the profile so far)\n" not in result["stderr"] or b"longest delays" not in result["stderr"]:
+        return "no profile so far on standard error: %r" % result["stderr"][:300]
+    if b"; stopped by SIGINT\n" not in result["stdout"]:
+        return "the profile does not say the run was stopped: %r" % result["stdout"][:300]
+
+
 def scheduled(policy, priority, refused):
     """A check of the scheduling a JSON profile reports: REFUSED, the start of the refusal or None."""
     def check(result):
@@ -407,6 +474,16 @@ CASES = {
                        + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
                            r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
                           ],
+    # INT, TERM and HUP stop a run of any length after the iteration under way: its profile printed
+    # whole, its status 128 plus the signal's number. USR1 prints the profile so far, the run going on.
+    # A day of over 10 million iterations in virtual time: its counts exact, its memory that of its start.
+    "profile_day": [profile("4294967295 7000 25 35 --json --duration 1d --interval 1h", env=SLOW_30_31,
+                            check=a_day(7000, 25, 11, slow_30_31, 86400))],
+    "profile_stopped": [profile("4294967295 1000 25 35 --json --interval 1m --log log", status=128 + number,
+                                signals=(name,), check=stopped_by(name))
+                        for name, number in (("INT", 2), ("TERM", 15), ("HUP", 1))]
+                       + [profile("4294967295 1000 25 35 --interval 1m --log log", status=130, quiet=False,
+                                  signals=("USR1", "INT"), check=dumped)],
     # Every option of the usage text (the program's table) named in the docs and a fuzz seed.
     "options_named": [profile("1 2 3", status=255, trace="", check=options_named)],
     # A real-time priority refused to a user (the run goes on, the refusal reported), granted to root.
@@ -497,13 +574,29 @@ def execute(want, build, program, runner, work):
     unread, pipe = os.pipe()
     os.close(unread)
     with open("/dev/full", "wb") as full, open(pipe, "wb") as pipe:
-        done = subprocess.run(command + [program, *want["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
-                              stdout={"full": full, "closed": None, "pipe": pipe}.get(want["output"],
-                                                                                      subprocess.PIPE),
-                              stderr=subprocess.PIPE)
-    return dict(args=want["args"], status=done.returncode, stdout=done.stdout or b"", stderr=done.stderr,
+        done = subprocess.Popen(command + [program, *want["args"]], env=env, cwd=work, stdin=subprocess.DEVNULL,
+                                stdout={"full": full, "closed": None, "pipe": pipe}.get(want["output"],
+                                                                                        subprocess.PIPE),
+                                stderr=subprocess.PIPE)
+        if want["signals"]:
+            send_signals(done, work + "/log", want["signals"])
+        out, err = done.communicate()
+    return dict(args=want["args"], status=done.returncode, stdout=out or b"", stderr=err,
                 trace=read(work + "/trace"), time=read(work + "/time"),
                 locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace", program=program)
+
+
+def send_signals(process, log, names):
+    """Sends the signals NAMES to PROCESS once its LOG holds a line (at most 120 s on), 0.3 s apart."""
+    import signal
+    for _ in range(1200):
+        if os.path.exists(log) and os.path.getsize(log) or process.poll() is not None:
+            break
+        time.sleep(0.1)
+    for name in names:
+        if process.poll() is None:
+            process.send_signal(getattr(signal, "SIG" + name))
+        time.sleep(0.3)
 
 
 def faults_of(want, result):
@@ -525,7 +618,8 @@ def faults_of(want, result):
         events = result["time"].splitlines()
         # plc_do_profile reads the wall clock once, at the sweep's start, for its times of day.
         wall = ["gettimeofday"] * (os.path.basename(result["program"]) == "plc_do_profile")
-        other = sorted({e for e in events if e.split()[0] not in ("pause", "sleep") and e != "clock 1"} - set(wall))
+        other = sorted({e for e in events if e.split()[0] not in ("pause", "sleep", "not_recorded")
+                        and e != "clock 1"} - set(wall))
         if other:
             faults.append("readings of another clock than the monotonic one: %s" % other)
         if want["pauses"]:
