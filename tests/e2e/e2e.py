@@ -374,6 +374,18 @@ def a_day(pause, first, cycle, write_us, seconds):
     return check
 
 
+def over_limit(exceedances, first, last, streak, streak_first):
+    """A check of a JSON profile's delays above --limit: how many, the first, the last, the longest streak."""
+    def check(result):
+        limit = json.loads(result["stdout"])["limit"] or {}
+        got = (limit.get("exceedances"), (limit.get("first") or {}).get("iteration"),
+               (limit.get("last") or {}).get("iteration"), (limit.get("longest_streak") or {}).get("length"),
+               (limit.get("longest_streak") or {}).get("iteration"))
+        if got != (exceedances, first, last, streak, streak_first):
+            return "over the limit: %s, expected %s" % (got, (exceedances, first, last, streak, streak_first))
+    return check
+
+
 def dumped(result):
     """A profile so far on standard error (SIGUSR1), the run going on, then the whole one on standard
     output."""
@@ -476,6 +488,11 @@ CASES = {
                           ],
     # INT, TERM and HUP stop a run of any length after the iteration under way: its profile printed
     # whole, its status 128 plus the signal's number. USR1 prints the profile so far, the run going on.
+    # Delays above --limit (outputs 30 and 31, two in a row each cycle): status 3; none above: 1.
+    "profile_limit": [profile("22 1000 25 35 --json --limit 5999", env=SLOW_30_31, status=3,
+                              check=over_limit(4, 5, 17, 2, 5)),
+                      profile("22 1000 25 35 --json --limit 6000", env=SLOW_30_31, status=1,
+                              check=over_limit(0, None, None, None, None))],
     # A day of over 10 million iterations in virtual time: its counts exact, its memory that of its start.
     "profile_day": [profile("4294967295 7000 25 35 --json --duration 1d --interval 1h", env=SLOW_30_31,
                             check=a_day(7000, 25, 11, slow_30_31, 86400))],
