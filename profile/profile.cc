@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "profile/profile_analysis.h"
+#include "profile/profile_files.h"
 #include "profile/profile_options.h"
 #include "profile/profile_output.h"
 #include "profile/profile_sweep.h"
@@ -13,7 +14,6 @@
 #include "report/report.h"
 #include "run/measure.h"
 #include "run/run.h"
-#include "run/usage.h"
 
 namespace {
 
@@ -22,6 +22,12 @@ namespace {
 profile_log the_log;
 profile_figures the_figures;
 run_facts the_facts;
+// --json FILE and --log FILE, open from before the sweep to the end of the run.
+profile_files the_files;
+
+// What --help and --version print: all the run does, status 0 when it was delivered.
+constexpr int exit_answered = 0;
+int answered() { return output_delivered() ? exit_answered : exit_output_lost; }
 
 struct profile_calls {
     static void lock_memory() { lock_all_memory(&the_facts); }
@@ -44,6 +50,8 @@ void format_plc_do_test_output(char (&text)[refusal_notice_size + report_text_si
 int run_plc_do_profile(int argc, const char* const* argv, const char* identity) {
     ignore_closed_pipe();
     const int32_t cpus = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_CONF));
+    // The identity line alone, without the line feeds around it in the binary.
+    const int identity_length = static_cast<int>(strcspn(identity, "\n"));
     profile_options options;
     option_problem problem;
     switch (read_profile_command_line(argc, argv, cpus, &options, &problem)) {
@@ -53,18 +61,22 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
         case profile_verdict::show_usage:
             print_profile_usage();
             return exit_refused_command_line;
-        case profile_verdict::too_many_iterations:
-            print_iteration_limit();
-            return exit_refused_command_line;
+        case profile_verdict::show_help:
+            print_profile_usage();
+            return answered();
+        case profile_verdict::show_version:
+            printf("%.*s\n", identity_length, identity);
+            return answered();
         case profile_verdict::run:
             break;
     }
+    if (!open_profile_files(options, &the_files)) return exit_refused_command_line;
 
-    // The line alone, without the line feeds around it in the binary.
-    snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", static_cast<int>(strcspn(identity, "\n")),
-             identity);
+    snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", identity_length, identity);
     ask_cpu(options.cpu, &the_facts);
     ask_priority(options.priority, &the_facts);
+    ask_timer_slack(options.timer_slack_ns, &the_facts);
+    ask_dma_latency(options.dma_latency_us, &the_facts);
     measure<profile_calls>(options.params, &the_log);
     read_system_facts(&the_facts);
 

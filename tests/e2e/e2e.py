@@ -368,10 +368,31 @@ CASES = {
     "profile_options": [profile("3 0 25 35 " + o, status=255, stdout=b"", trace="", quiet=False,
                                 check=refused_before_the_sweep(*o.split()))
                         for o in ("--foo", "--priority", "--priority 0", "--priority 1x", "--cpu 100000",
-                                  "--longest -1", "--longest 10001", "--")]
+                                  "--longest -1", "--longest 10001", "--duration 8", "--interval=2d",
+                                  "--samples=1", "--json --json", "--json=/nonexistent/p.json",
+                                  "--log /nonexistent/p.log")]
+                       + [profile(a, status=255, stdout=b"", trace="", quiet=False, check=refused_before_the_sweep("-p"))
+                          for a in ("50 1000 25 35 0 -p 80 -a 1 -m", "-p 80 1000 1000 25 35")]
                        + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
                            r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
-                          profile("10001 0 --json 25 35", status=255, stdout=LIMIT, trace="")],
+                          # "--" ends the options: --json is the fifth parameter, the profile text.
+                          profile("3 0 25 35 -- --json", check=lambda r: None if r["stdout"].startswith(
+                              b"total execution time is") else "not the text profile: %r" % r["stdout"][:200]),
+                          # plc_do_test's limit on iterations is not plc_do_profile's.
+                          profile("10001 0 --json 25 35", check=lambda r: None if json.loads(
+                              r["stdout"])["parameters"]["iter"] == 10001 else "iter not read as 10001")],
+    # Asked for the usage text or the identity line: status 0, the controller untouched.
+    "profile_help": [profile("--help", status=0, trace="", check=lambda r: None if PROFILE_USAGE.match(
+                         r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
+                     profile("3 0 25 35 --version", status=0, trace="", check=lambda r: None if re.fullmatch(
+                         rb"plc_do_profile [^\n]+\n", r["stdout"]) else "not the identity line: %r" % r["stdout"])],
+    # A timer slack of 1 ns asked for, obtained (at normal priority) and printed.
+    "timer_slack": [profile("3 0 25 35 --json --timer-slack 1", check=lambda r: None if [
+                        json.loads(r["stdout"])["system"].get(k) for k in
+                        ("timer_slack_ns", "timer_slack_asked_ns", "timer_slack_refused")] == [1, 1, None]
+                        else "timer slack not reported as obtained: %r" % r["stdout"][-700:]),
+                    profile("3 0 25 35 --timer-slack 1", check=lambda r: None if b"\ntimer slack: 1 ns (1 ns asked for)\n"
+                            in r["stdout"] else "no line of the timer slack obtained")],
     # Every option of the usage text (the program's table) named in the docs and a fuzz seed.
     "options_named": [profile("1 2 3", status=255, trace="", check=options_named)],
     # A real-time priority refused to a user (the run goes on, the refusal reported), granted to root.
