@@ -366,7 +366,7 @@ CASES = {
         for form in ("", " --json")]),
     # A refused option: named, status 255, before any clock reading or controller call.
     "profile_options": [profile("3 0 25 35 " + o, status=255, stdout=b"", trace="", quiet=False,
-                                check=refused_before_the_sweep(*o.split()))
+                                check=refused_before_the_sweep(*o.replace("=", " ").split()))
                         for o in ("--foo", "--priority", "--priority 0", "--priority 1x", "--cpu 100000",
                                   "--longest -1", "--longest 10001", "--duration 8", "--interval=2d",
                                   "--samples=1", "--json --json", "--json=/nonexistent/p.json",
