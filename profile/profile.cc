@@ -22,7 +22,9 @@ namespace {
 profile_log the_log;
 profile_figures the_figures;
 run_facts the_facts;
-// --json FILE and --log FILE, open from before the sweep to the end of the run.
+// --json FILE and --log FILE, opened before the sweep and open to the end of
+// the run, for the printers and the records over time to write to. Nothing
+// writes to them yet: the JSON still goes to standard output.
 profile_files the_files;
 
 // What --help and --version print: all the run does, status 0 when it was delivered.
