@@ -6,8 +6,11 @@
 #include <sched.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
+#include "profile/old_headers.h"
 #include "profile/profile_output.h"
+#include "profile/utc_text.h"
 
 namespace {
 
@@ -27,6 +30,12 @@ const char* errno_name(int error) {
             return "ENOMEM";
         case EAGAIN:
             return "EAGAIN";
+        case EACCES:
+            return "EACCES";
+        case ENOENT:
+            return "ENOENT";
+        case EIO:
+            return "EIO";
         default:
             return "errno";
     }
@@ -62,6 +71,53 @@ void print_json_number_or_null(FILE* out, int32_t value, int32_t none) {
     }
 }
 
+// " (1 ns asked for)", or " (1 ns asked for: refused, EPERM 1: ...)": a setting asked for, after what was obtained.
+void print_asked(FILE* out, int64_t asked, const char* unit, int error, const char* held) {
+    if (asked == not_asked) return;
+    fprintf(out, " (%lld %s asked for%s", wide(asked), unit, error ? ": refused, " : held);
+    if (error) print_refusal(out, error);
+    fputc(')', out);
+}
+
+void print_json_wide_or_null(FILE* out, int64_t value) {
+    if (value == not_asked) {
+        fputs("null", out);
+    } else {
+        fprintf(out, "%lld", wide(value));
+    }
+}
+
+void print_timer_slack_text(FILE* out, const run_facts& facts, const profile_options& options) {
+    if (facts.timer_slack_ns == not_asked) {
+        fputs("timer slack: unknown (PR_GET_TIMERSLACK refused)", out);
+    } else {
+        fprintf(out, "timer slack: %lld ns", wide(facts.timer_slack_ns));
+    }
+    print_asked(out, options.timer_slack_ns, "ns", facts.timer_slack_error, "");
+    fputc('\n', out);
+}
+
+void print_dma_latency_text(FILE* out, const run_facts& facts, const profile_options& options) {
+    if (facts.dma_latency_unread) {
+        fprintf(out, "CPU DMA latency: unknown (%s: ", cpu_dma_latency_path);
+        print_refusal(out, facts.dma_latency_unread);
+        fputc(')', out);
+    } else {
+        fprintf(out, "CPU DMA latency: %lld us", wide(facts.dma_latency_us));
+    }
+    print_asked(out, options.dma_latency_us, "us", facts.dma_latency_error, ", held for the run");
+    fputc('\n', out);
+}
+
+// A setting's members of "system": "NAME_UNIT" obtained, "NAME_asked_UNIT", "NAME_refused".
+void print_setting_json(FILE* out, const char* name, const char* unit, int64_t obtained, int64_t asked, int error) {
+    fprintf(out, ", \"%s_%s\": ", name, unit);
+    print_json_wide_or_null(out, obtained);
+    fprintf(out, ", \"%s_asked_%s\": ", name, unit);
+    print_json_wide_or_null(out, asked);
+    fprintf(out, ", \"%s_refused\": ", name);
+    print_json_refusal(out, error);
+}
 
 }  // namespace
 
@@ -94,6 +150,11 @@ void print_facts_text(FILE* out, const profile_run& run) {
         fputc(')', out);
     }
     fprintf(out, "\nclock resolution: %lld ns\n", wide(facts.clock_resolution_ns));
+    utc_text started;
+    format_utc(started, facts.wall_start, 0);
+    fprintf(out, "started: %s\n", started);
+    print_timer_slack_text(out, facts, options);
+    print_dma_latency_text(out, facts, options);
 }
 
 void print_system_json(FILE* out, const profile_run& run) {
@@ -122,29 +183,47 @@ void print_system_json(FILE* out, const profile_run& run) {
     } else {
         print_json_refusal(out, facts.lock_error);
     }
-    fprintf(out, ", \"clock_resolution_ns\": %lld},\n", wide(facts.clock_resolution_ns));
+    fprintf(out, ", \"clock_resolution_ns\": %lld, \"started\": ", wide(facts.clock_resolution_ns));
+    utc_text started;
+    format_utc(started, facts.wall_start, 0);
+    print_json_string(out, started);
+    print_setting_json(out, "timer_slack", "ns", facts.timer_slack_ns, options.timer_slack_ns, facts.timer_slack_error);
+    print_setting_json(out, "dma_latency", "us", facts.dma_latency_us, options.dma_latency_us, facts.dma_latency_error);
+    fputs(", \"dma_latency_unread\": ", out);
+    print_json_refusal(out, facts.dma_latency_unread);
+    fputs("},\n", out);
 }
 
-const char* policy_name(int policy, char (&unknown)[24]) {
-    switch (policy) {
-        case SCHED_OTHER:
-            return "SCHED_OTHER";
-        case SCHED_FIFO:
-            return "SCHED_FIFO";
-        case SCHED_RR:
-            return "SCHED_RR";
+namespace {
+
+// A policy's name, and its name with the flag that its children do not inherit it.
+struct policy_row {
+    int policy;
+    const char* name;
+    const char* reset_on_fork;
+};
+
+constexpr policy_row policies[] = {
+    {SCHED_OTHER, "SCHED_OTHER", "SCHED_OTHER|SCHED_RESET_ON_FORK"},
+    {SCHED_FIFO, "SCHED_FIFO", "SCHED_FIFO|SCHED_RESET_ON_FORK"},
+    {SCHED_RR, "SCHED_RR", "SCHED_RR|SCHED_RESET_ON_FORK"},
 #ifdef SCHED_BATCH
-        case SCHED_BATCH:
-            return "SCHED_BATCH";
+    {SCHED_BATCH, "SCHED_BATCH", "SCHED_BATCH|SCHED_RESET_ON_FORK"},
 #endif
 #ifdef SCHED_IDLE
-        case SCHED_IDLE:
-            return "SCHED_IDLE";
+    {SCHED_IDLE, "SCHED_IDLE", "SCHED_IDLE|SCHED_RESET_ON_FORK"},
 #endif
-        default:
-            snprintf(unknown, sizeof unknown, "policy %i", policy);
-            return unknown;
+};
+
+}  // namespace
+
+const char* policy_name(int policy, char (&unknown)[24]) {
+    const bool reset_on_fork = (policy & SCHED_RESET_ON_FORK) != 0;
+    for (const policy_row& row : policies) {
+        if (row.policy == (policy & ~SCHED_RESET_ON_FORK)) return reset_on_fork ? row.reset_on_fork : row.name;
     }
+    snprintf(unknown, sizeof unknown, "policy %i", policy);
+    return unknown;
 }
 
 void print_json_string(FILE* out, const char* text) {

@@ -4,6 +4,7 @@
 #define PROFILE_FACTS_OUTPUT_H
 
 #include <stdio.h>
+#include <sys/time.h>
 
 struct profile_run;
 
@@ -16,7 +17,9 @@ void print_system_json(FILE* out, const profile_run& run);
 // `text` as a JSON string: quoted, every byte outside printable ASCII escaped.
 void print_json_string(FILE* out, const char* text);
 
-// A scheduling policy's name ("SCHED_FIFO"), or "policy N".
+// A scheduling policy's name ("SCHED_FIFO", "SCHED_FIFO|SCHED_RESET_ON_FORK"
+// as chrt names it), or "policy N".
 const char* policy_name(int policy, char (&unknown)[24]);
+
 
 #endif

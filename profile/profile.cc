@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "profile/profile_analysis.h"
+#include "profile/profile_files.h"
 #include "profile/profile_options.h"
 #include "profile/profile_output.h"
 #include "profile/profile_sweep.h"
@@ -29,6 +30,9 @@ profile_figures the_figures;
 run_facts the_facts;
 profile_options the_options;
 profile_plan the_plan;
+// --json FILE and --log FILE, opened before the sweep and open to the end of
+// the run, for the printers and the records over time to write to.
+profile_files the_files;
 
 // The process's resident memory in kB (VmRSS of /proc/self/status), or -1.
 int64_t resident_kb() {
@@ -42,6 +46,10 @@ int64_t resident_kb() {
     fclose(status);
     return kb;
 }
+
+// What --help and --version print: all the run does, status 0 when it was delivered.
+constexpr int exit_answered = 0;
+int answered() { return output_delivered() ? exit_answered : exit_output_lost; }
 
 struct profile_calls {
     static void lock_memory() { lock_all_memory(&the_facts); }
@@ -117,6 +125,8 @@ int status_of(const profile_log& log) {
 int run_plc_do_profile(int argc, const char* const* argv, const char* identity) {
     ignore_closed_pipe();
     const int32_t cpus = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_CONF));
+    // The identity line alone, without the line feeds around it in the binary.
+    const int identity_length = static_cast<int>(strcspn(identity, "\n"));
     profile_options& options = the_options;
     option_problem problem;
     switch (read_profile_command_line(argc, argv, cpus, &options, &problem)) {
@@ -124,53 +134,47 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
             print_option_problem(problem, cpus);
             return exit_refused_command_line;
         case profile_verdict::show_usage:
-            print_profile_usage(stdout);
+            print_profile_usage();
             return exit_refused_command_line;
         case profile_verdict::show_help:
-            print_profile_usage(stdout);
-            return output_delivered() ? 0 : exit_output_lost;
+            print_profile_usage();
+            return answered();
         case profile_verdict::show_version:
-            printf("%.*s\n", static_cast<int>(strcspn(identity, "\n")), identity);
-            return output_delivered() ? 0 : exit_output_lost;
-        case profile_verdict::too_many_iterations:
+            printf("%.*s\n", identity_length, identity);
+            return answered();
         case profile_verdict::run:
             break;
     }
-    // --log's file, opened before anything is asked of the system, so that
-    // a file that cannot be written refuses the command line.
-    int log_fd = -1;
-    if (options.log_path != nullptr) {
-        log_fd = open(options.log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (log_fd < 0) {
-            fprintf(stderr, "plc_do_profile: --log %s: %s\n", options.log_path, strerror(errno));
-            return exit_refused_command_line;
-        }
-    }
+    if (!open_profile_files(options, &the_files)) return exit_refused_command_line;
     // From here on a stop signal ends the run with its profile, however
     // little of it ran.
     catch_profile_signals();
 
-    // The line alone, without the line feeds around it in the binary.
-    snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", static_cast<int>(strcspn(identity, "\n")),
-             identity);
+    snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", identity_length, identity);
     the_plan = plan_of(options);
-    the_plan.log_fd = log_fd;
+    the_plan.log_fd = the_files.log_fd;
     ask_cpu(options.cpu, &the_facts);
     ask_priority(options.priority, &the_facts);
+    ask_timer_slack(options.timer_slack_ns, &the_facts);
+    ask_dma_latency(options.dma_latency_us, &the_facts);
     measure<profile_calls>(options.params, &the_log);
+    the_facts.wall_start = the_log.wall_start;
     read_system_facts(&the_facts);
 
     analyse_profile(options.params, the_log, &the_figures);
     report_text report;
     format_plc_do_test_output(report, options.params);
     const profile_run run = run_of(report, false);
-    if (options.json) {
-        print_profile_json(stdout, run);
-    } else {
-        print_profile_text(stdout, run);
-    }
+    // --json FILE: the JSON there, the text on standard output.
+    if (!options.json || the_files.json != nullptr) print_profile_text(stdout, run);
+    if (options.json) print_profile_json(the_files.json != nullptr ? the_files.json : stdout, run);
     if (!output_delivered()) {
         fprintf(stderr, "plc_do_profile: the profile could not be written to standard output: %s\n",
+                strerror(errno));
+        return exit_output_lost;
+    }
+    if (the_files.json != nullptr && (fflush(the_files.json) != 0 || ferror(the_files.json) != 0)) {
+        fprintf(stderr, "plc_do_profile: the profile could not be written to %s: %s\n", options.json_path,
                 strerror(errno));
         return exit_output_lost;
     }

@@ -28,6 +28,9 @@ TEST(PolicyName, ByNameOrNumber) {
     EXPECT_STREQ(policy_name(SCHED_FIFO, unknown), "SCHED_FIFO");
     EXPECT_STREQ(policy_name(SCHED_OTHER, unknown), "SCHED_OTHER");
     EXPECT_STREQ(policy_name(77, unknown), "policy 77");
+    EXPECT_STREQ(policy_name(SCHED_FIFO | 0x40000000, unknown), "SCHED_FIFO|SCHED_RESET_ON_FORK");
+    EXPECT_STREQ(policy_name(SCHED_OTHER | 0x40000000, unknown), "SCHED_OTHER|SCHED_RESET_ON_FORK");
+    EXPECT_STREQ(policy_name(77 | 0x40000000, unknown), "policy 1073741901");
 }
 
 }  // namespace

@@ -41,11 +41,31 @@ TEST(Profile, ACompletedRunReportsThenProfilesAndEndsWithOne) {
 
 TEST(Profile, ARefusedCommandLineNeverReachesTheController) {
     for (const auto& args : std::vector<std::vector<const char*>>{
-             {"3", "0", "25", "35", "--cpu", "x"}, {"1", "2", "3", "--json"}, {"3", "0", "25", "35", "-p", "80"}}) {
+             {"3", "0", "25", "35", "--cpu", "x"}, {"1", "2", "3", "--json"}, {"-p", "80", "1000", "1000", "25", "35"},
+             {"3", "0", "25", "35", "--json=/nonexistent/profile.json"}, {"3", "0", "25", "35", "--log", "/"}}) {
         const outcome o = profile(args);
         EXPECT_EQ(o.status, exit_refused_command_line) << args[0];
         EXPECT_EQ(plcsim::call_count(), 0u) << args[0];
     }
+}
+
+// --help and --version: their text on standard output, status 0, the controller untouched.
+TEST(Profile, HelpAndVersionAnswerWithZero) {
+    const struct {
+        std::vector<const char*> args;
+        const char* begins;
+    } cases[] = {
+        {{"--version"}, "plc_do_profile 9.9 test commit x\n"},
+        {{"3", "0", "--version", "25", "35"}, "plc_do_profile 9.9 test commit x\n"},
+        {{"--help"}, "usage: plc_do_profile "},
+    };
+    for (const auto& c : cases) {
+        const outcome o = profile(c.args);
+        EXPECT_EQ(o.status, 0) << c.args[0];
+        EXPECT_EQ(o.out.rfind(c.begins, 0), 0u) << o.out;
+        EXPECT_EQ(plcsim::call_count(), 0u) << c.args[0];
+    }
+    EXPECT_EQ(profile({"--version"}).out, "plc_do_profile 9.9 test commit x\n");
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 #include "profile/profile_usage.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "profile/profile_options.h"
 
 namespace {
 
 // The width of the usage text's column of options, two blanks after the widest.
-constexpr int help_column = 14;
+constexpr int help_column = 18;
 
 constexpr size_t length_of(const char* text) { return *text ? 1 + length_of(text + 1) : 0; }
 
@@ -39,9 +40,20 @@ void format_option(option_text& text, const option_row& row) {
     snprintf(text, sizeof text, "%s%s%s", row.name, row.value ? " " : "", row.value ? row.value : "");
 }
 
+// "-p": the option it may have meant ("--priority"), when one begins so.
+void print_single_dash(const char* word) {
+    for (const option_row& row : option_table) {
+        if (strncmp(row.name + 2, word + 1, strlen(word + 1)) == 0) {
+            fprintf(stderr, "plc_do_profile: %s: options begin with --, as in %s\n", word, row.name);
+            return;
+        }
+    }
+    fprintf(stderr, "plc_do_profile: %s: options begin with -- (plc_do_profile --help lists them)\n", word);
+}
+
 }  // namespace
 
-void print_profile_usage(FILE* out) {
+void print_profile_usage() {
     fputs("usage: plc_do_profile iter delay start_DO_number end_DO_number [use_safe_thread] [option...]\n"
           "The timed sweep of plc_do_test, profiled: which output, when, and whether the\n"
           "write or the wake-up after the pause took the time.\n"
@@ -50,12 +62,12 @@ void print_profile_usage(FILE* out) {
           "  start_DO_number = first digital output (for 100=25, for 110=42)\n"
           "  end_DO_number = last digital output (for 100=35, for 110=60)\n"
           "  use_safe_thread = read as plc_do_test reads it; nothing depends on it\n"
-          "Options, anywhere among the parameters (--opt=value too; -- ends them):\n",
-          out);
+          "Options, anywhere among the parameters until \"--\"; a value also as --option=value:\n",
+          stdout);
     for (const option_row& row : option_table) {
         option_text option;
         format_option(option, row);
-        fprintf(out, "  %-*s%s\n", help_column, option, row.help);
+        printf("  %-*s%s\n", help_column, option, row.help);
     }
 }
 
@@ -80,14 +92,18 @@ void print_option_problem(const option_problem& problem, int cpus) {
             fprintf(stderr, "plc_do_profile: %s needs %s%s%s%s\n", problem.option, problem.takes,
                     problem.value ? ", not \"" : "", problem.value ? problem.value : "", problem.value ? "\"" : "");
             return;
+        case option_fault::no_unit:
+            fprintf(stderr, "plc_do_profile: %s %s: the unit is needed: %ss, %sm, %sh or %sd\n", problem.option,
+                    problem.value, problem.value, problem.value, problem.value, problem.value);
+            return;
+        case option_fault::flag_value:
+            fprintf(stderr, "plc_do_profile: %s takes no value, not \"%s\"\n", problem.option, problem.value);
+            return;
         case option_fault::repeated:
             fprintf(stderr, "plc_do_profile: %s given twice\n", problem.option);
             return;
         case option_fault::single_dash:
-            fprintf(stderr, "plc_do_profile: %s: options begin with -- (--help lists them)\n", problem.option);
-            return;
-        case option_fault::flag_value:
-            fprintf(stderr, "plc_do_profile: %s: %s takes no value\n", problem.value, problem.option);
+            print_single_dash(problem.option);
             return;
         case option_fault::no_such_cpu:
             fprintf(stderr, "plc_do_profile: %s %s: no such CPU (this system has CPUs 0 to %i)\n", problem.option,

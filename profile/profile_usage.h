@@ -4,10 +4,8 @@
 #ifndef PROFILE_PROFILE_USAGE_H
 #define PROFILE_PROFILE_USAGE_H
 
-#include <stdio.h>
-
 // plc_do_profile's usage text, options included, in plain lines.
-void print_profile_usage(FILE* out);
+void print_profile_usage();
 
 struct option_problem;
 

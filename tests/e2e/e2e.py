@@ -479,15 +479,33 @@ CASES = {
         for form in ("", " --json")]),
     # A refused option: named, status 255, before any clock reading or controller call.
     "profile_options": [profile("3 0 25 35 " + o, status=255, stdout=b"", trace="", quiet=False,
-                                check=refused_before_the_sweep(*o.split()))
+                                check=refused_before_the_sweep(*o.replace("=", " ").split()))
                         for o in ("--foo", "--priority", "--priority 0", "--priority 1x", "--cpu 100000",
-                                  "--longest -1", "--longest 10001", "-p", "--json --json",
-                                  "--duration 8", "--json=x", "--log /nonexistent/log")]
+                                  "--longest -1", "--longest 10001", "--duration 8", "--interval=2d",
+                                  "--samples=1", "--json --json", "--json=/nonexistent/p.json",
+                                  "--log /nonexistent/p.log")]
+                       + [profile(a, status=255, stdout=b"", trace="", quiet=False, check=refused_before_the_sweep("-p"))
+                          for a in ("50 1000 25 35 0 -p 80 -a 1 -m", "-p 80 1000 1000 25 35")]
                        + [profile("1 2 3 --json", status=255, trace="", check=lambda r: None if PROFILE_USAGE.match(
                            r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
-                          ],
-    # INT, TERM and HUP stop a run of any length after the iteration under way: its profile printed
-    # whole, its status 128 plus the signal's number. USR1 prints the profile so far, the run going on.
+                          # "--" ends the options: --json is the fifth parameter, the profile text.
+                          profile("3 0 25 35 -- --json", check=lambda r: None if r["stdout"].startswith(
+                              b"total execution time is") else "not the text profile: %r" % r["stdout"][:200]),
+                          # plc_do_test's limit on iterations is not plc_do_profile's.
+                          profile("10001 0 --json 25 35", check=lambda r: None if json.loads(
+                              r["stdout"])["parameters"]["iter"] == 10001 else "iter not read as 10001")],
+    # Asked for the usage text or the identity line: status 0, the controller untouched.
+    "profile_help": [profile("--help", status=0, trace="", check=lambda r: None if PROFILE_USAGE.match(
+                         r["stdout"]) else "not the profile's usage: %r" % r["stdout"]),
+                     profile("3 0 25 35 --version", status=0, trace="", check=lambda r: None if re.fullmatch(
+                         rb"plc_do_profile [^\n]+\n", r["stdout"]) else "not the identity line: %r" % r["stdout"])],
+    # A timer slack of 1 ns asked for, obtained (at normal priority) and printed.
+    "timer_slack": [profile("3 0 25 35 --json --timer-slack 1", check=lambda r: None if [
+                        json.loads(r["stdout"])["system"].get(k) for k in
+                        ("timer_slack_ns", "timer_slack_asked_ns", "timer_slack_refused")] == [1, 1, None]
+                        else "timer slack not reported as obtained: %r" % r["stdout"][-700:]),
+                    profile("3 0 25 35 --timer-slack 1", check=lambda r: None if b"\ntimer slack: 1 ns (1 ns asked for)\n"
+                            in r["stdout"] else "no line of the timer slack obtained")],
     # Delays above --limit (outputs 30 and 31, two in a row each cycle): status 3; none above: 1.
     "profile_limit": [profile("22 1000 25 35 --json --limit 5999", env=SLOW_30_31, status=3,
                               check=over_limit(4, 5, 17, 2, 5)),
@@ -496,6 +514,8 @@ CASES = {
     # A day of over 10 million iterations in virtual time: its counts exact, its memory that of its start.
     "profile_day": [profile("4294967295 7000 25 35 --json --duration 1d --interval 1h", env=SLOW_30_31,
                             check=a_day(7000, 25, 11, slow_30_31, 86400))],
+    # INT, TERM and HUP stop a run of any length after the iteration under way: its profile printed
+    # whole, its status 128 plus the signal's number. USR1 prints the profile so far, the run going on.
     "profile_stopped": [profile("4294967295 1000 25 35 --json --interval 1m --log log", status=128 + number,
                                 signals=(name,), check=stopped_by(name))
                         for name, number in (("INT", 2), ("TERM", 15), ("HUP", 1))]

@@ -1,8 +1,8 @@
 // Fuzzes the command line, never the sweep: every value converts as a 32-bit
 // strtoul(text, NULL, 0) does, the decision follows from the argument and
 // iteration counts, plc_do_profile reads a command line without options as
-// plc_do_test does (but takes any iteration count), and a refused command
-// line never reaches the controller.
+// plc_do_test does (but for its limit on iterations), and a refused command
+// line, --help or --version never reaches the controller.
 // Input: the first byte modulo 8 is the number of texts, the rest split at NULs.
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,9 +33,8 @@ bool same_verdict(profile_verdict profiled, command_line_verdict verdict) {
     switch (profiled) {
         case profile_verdict::show_usage:
             return verdict == command_line_verdict::show_usage;
-        case profile_verdict::too_many_iterations:
-            break;
         case profile_verdict::run:
+            // plc_do_profile takes any iteration count.
             return verdict == command_line_verdict::run || verdict == command_line_verdict::too_many_iterations;
         case profile_verdict::option_refused:
         case profile_verdict::show_help:
@@ -96,10 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     option_problem problem;
     const profile_verdict profiled = read_profile_command_line(argc, argv, 4, &options, &problem);
     bool options_given = false;
-    // "--name", and "-p" (refused: options begin with "--").
     for (int i = 1; i < argc; ++i) {
-        const char second = argv[i][0] == '-' ? argv[i][1] : '\0';
-        options_given |= second == '-' || (second >= 'a' && second <= 'z') || (second >= 'A' && second <= 'Z');
+        const char second = argv[i][1];
+        options_given |= argv[i][0] == '-' && (second == '-' || ((second | 0x20) >= 'a' && (second | 0x20) <= 'z'));
     }
     if (!options_given) {
         const bool same = same_verdict(profiled, verdict) &&
@@ -110,12 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!same) broken("plc_do_profile read a command line without options otherwise", argc > 1 ? argv[1] : "");
     }
     // A refused option is named on standard error, which the fuzzer keeps for its own findings.
-    if (profiled == profile_verdict::show_usage || profiled == profile_verdict::too_many_iterations) {
+    if (profiled == profile_verdict::show_usage) {
         plcsim::reset();
         if (run_plc_do_profile(argc, argv, "plc_do_profile") != exit_refused_command_line) {
             broken("refused profile not ended with -1", "");
         }
         if (plcsim::call_count() != 0) broken("a refused profile command line reached the controller", "");
+    }
+    if (profiled == profile_verdict::show_help || profiled == profile_verdict::show_version) {
+        plcsim::reset();
+        if (run_plc_do_profile(argc, argv, "plc_do_profile") != 0) broken("--help or --version not ended with 0", "");
+        if (plcsim::call_count() != 0) broken("--help or --version reached the controller", "");
     }
     return 0;
 }
