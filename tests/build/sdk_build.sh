@@ -200,13 +200,10 @@ if [[ "$kind" == hardened_* ]] && [ -n "$roots" ]; then
 else
     excluded=(-E '^old_libc\.e2e$')
 fi
-# Its compiler and flags keep the windows at their least too (bench/run
-# windows), beside the tests. plc_do_profile's analysis runs after the sweep,
-# outside every window: its bound is held once for each compiler, GCC by the
-# ABI's suite (bench.windows), clang here.
-windows=(sweeps)
-[ "$kind" != clang ] || windows=()
-bash "$source_dir/bench/run" windows "$build" "$abi" "${windows[@]}" >"$work/windows.log" 2>&1 &
+# Its compiler and flags keep the windows at their least too, and
+# plc_do_profile's work between them within its bound (bench/run windows),
+# beside the tests.
+bash "$source_dir/bench/run" windows "$build" "$abi" >"$work/windows.log" 2>&1 &
 windows_run=$!
 ctest --test-dir "$build" -j"$jobs" --output-on-failure "${excluded[@]}" \
     -R "^(build\.[a-z_]+|startup\.order|e2e\.($(echo $cases | tr ' ' '|'))|old_libc\.[^.]+\.($(echo $old_libc_cases |
