@@ -13,6 +13,7 @@
 #include "profile/profile_output.h"
 #include "profile/profile_sweep.h"
 #include "profile/profile_usage.h"
+#include "profile/trace_break.h"
 #include "profile/system_settings.h"
 #include "report/report.h"
 #include "run/measure.h"
@@ -33,6 +34,8 @@ profile_plan the_plan;
 // --json FILE and --log FILE, opened before the sweep and open to the end of
 // the run, for the printers and the records over time to write to.
 profile_files the_files;
+// --break's tracefs files, opened before the sweep.
+trace_files the_trace;
 
 // The process's resident memory in kB (VmRSS of /proc/self/status), or -1.
 int64_t resident_kb() {
@@ -77,8 +80,17 @@ void format_plc_do_test_output(report_text& text, const run_params& params) {
     snprintf(text, sizeof text, "%s%s", notice, report);
 }
 
+void mark_trace(uint32_t iteration, uint32_t output, int64_t delay_us) {
+    break_trace(&the_trace, iteration, output, static_cast<uint64_t>(delay_us));
+}
+
+void print_trace_lines(FILE* out) { print_trace_text(out, the_trace, the_log.end == sweep_end::broke); }
+
+void print_trace_member(FILE* out) { print_trace_json(out, the_trace, the_log.end == sweep_end::broke); }
+
 profile_run run_of(const char* report, bool under_way) {
-    return profile_run{&the_options, &the_log, &the_figures, &the_facts, report, under_way, nullptr, nullptr};
+    return profile_run{&the_options, &the_log,   &the_figures,     &the_facts, report, under_way, print_trace_lines,
+                       print_trace_member};
 }
 
 // At SIGUSR1, between windows: the profile so far, as text, to standard
@@ -124,6 +136,7 @@ int status_of(const profile_log& log) {
 
 int run_plc_do_profile(int argc, const char* const* argv, const char* identity) {
     ignore_closed_pipe();
+    take_back_stop_signals();
     const int32_t cpus = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_CONF));
     // The identity line alone, without the line feeds around it in the binary.
     const int identity_length = static_cast<int>(strcspn(identity, "\n"));
@@ -153,6 +166,10 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
     snprintf(the_facts.identity, sizeof the_facts.identity, "%.*s", identity_length, identity);
     the_plan = plan_of(options);
     the_plan.log_fd = the_files.log_fd;
+    if (options.break_us != not_asked) {
+        open_trace_files(&the_trace);
+        the_plan.on_break = mark_trace;
+    }
     ask_cpu(options.cpu, &the_facts);
     ask_priority(options.priority, &the_facts);
     ask_timer_slack(options.timer_slack_ns, &the_facts);

@@ -428,7 +428,7 @@ void print_profile_text(FILE* out, const profile_run& run) {
     }
     print_limit_text(out, run);
     if (run.options->break_us != not_asked && run.print_trace_text != nullptr) {
-        fputc('\n', out);
+        fprintf(out, "\n--break at delays above %lld us\n", wide(run.options->break_us));
         run.print_trace_text(out);
     }
     print_intervals_text(out, run);
@@ -457,11 +457,10 @@ void print_profile_json(FILE* out, const profile_run& run) {
     print_outputs_json(out, figures);
     print_maximum_json(out, run);
     print_limit_json(out, run);
-    fputs("\"break\": ", out);
     if (run.options->break_us != not_asked && run.print_trace_json != nullptr) {
         run.print_trace_json(out);
     } else {
-        fputs("null", out);
+        fputs("\"trace\": null", out);
     }
     fputs(",\n", out);
     print_intervals_json(out, run);

@@ -217,27 +217,43 @@ launch() {
     [ -z "${PLC_DO_TEST_SAY_CHOICE:-}" ] || echo "plc_do_test: chose $1${2:+ through $2}" >&2
     shift 2
     [ -n "$embedded" ] || exec "$@"
-    # In the background, so that a signal to the launcher stops the binary
+    # In the background, so that a signal to the launcher reaches the binary
     # at once: the shell runs a trap only between commands, and wait is one
-    # it breaks off. A command in the background ignores INT and QUIT, so
-    # TERM stands in for them. (It reads from /dev/null then: the binary
-    # reads no input.)
+    # it breaks off. The signal is passed on as it came; the binary decides
+    # how it ends. A command in the background starts with INT and QUIT
+    # ignored: the binaries take them back. (It reads from /dev/null then:
+    # the binary reads no input.)
     running=
-    trap 'stop_program HUP 129' HUP
-    trap 'stop_program TERM 130' INT
-    trap 'stop_program TERM 131' QUIT
-    trap 'stop_program TERM 143' TERM
+    for signal in HUP INT QUIT TERM USR1; do
+        trap "pass_on $signal" "$signal"
+    done
     "$@" &
     running=$!
-    wait "$running"
-    exit $?
+    wait_for_program
 }
 
-# stop_program SIGNAL STATUS: the binary stopped by SIGNAL, then the launcher
-# ends with STATUS, as the signal it was sent would have ended it.
-stop_program() {
-    [ -z "$running" ] || { kill -"$1" "$running" 2>/dev/null; wait "$running"; }
-    exit "$2"
+# pass_on SIGNAL: SIGNAL to the binary; the launcher goes on waiting.
+pass_on() {
+    [ -z "$running" ] || kill -"$1" "$running" 2>/dev/null
+}
+
+# wait_for_program: the launcher ends with the binary's status once it has
+# ended, its output written. A trapped signal breaks a wait off early (with
+# 128 and the signal's number): the wait goes on while the binary runs or is
+# not yet collected. A binary collected while a wait was broken off has its
+# status kept by the shell for one more wait; one already told gives 127
+# (bash: -1).
+wait_for_program() {
+    status=0
+    wait "$running" || status=$?
+    while kill -0 "$running" 2>/dev/null; do
+        status=0
+        wait "$running" || status=$?
+    done
+    kept=0
+    wait "$running" 2>/dev/null || kept=$?
+    case $kept in 127 | -*) ;; *) status=$kept ;; esac
+    exit "$status"
 }
 
 # through_loader LOADER ABI ARGS...: the ABI's binary started by its loader,

@@ -64,8 +64,17 @@ void ignore_closed_pipe() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+void take_back_stop_signals() {
+    // The single file runs the binary in the background, where the shell
+    // starts it with INT and QUIT ignored, and passes those signals on: they
+    // stop the program as they would in the foreground.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+}
+
 int run_plc_do_test(int argc, const char* const* argv) {
     ignore_closed_pipe();
+    take_back_stop_signals();
     run_params params;
     switch (read_command_line(argc, argv, &params)) {
         case command_line_verdict::show_usage:

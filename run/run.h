@@ -19,6 +19,9 @@ constexpr int exit_output_lost = 74;
 // by SIGPIPE. Called before anything is printed, far from the sweep.
 void ignore_closed_pipe();
 
+// INT and QUIT end the program, even where its starter ignored them.
+void take_back_stop_signals();
+
 // Whether everything written to standard output so far has reached it: a
 // report nobody received is no completed run.
 bool output_delivered();

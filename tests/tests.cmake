@@ -53,7 +53,8 @@ elseif(TARGET GTest::gtest_main)
     profile/profile_output_test.cc
     profile/profile_sweep_test.cc
     profile/profile_test.cc
-    profile/system_settings_test.cc)
+    profile/system_settings_test.cc
+    profile/trace_break_test.cc)
   target_link_libraries(unit_tests PRIVATE plc_do_test_core plc GTest::gtest_main)
   gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 elseif("$ENV{CI}" STREQUAL "true")

@@ -52,16 +52,18 @@ def writes(iterations, first, cycle, refusals=0, safe=25):
 
 
 def run(args, status=1, stdout=None, trace=None, virtual=True, env=None, pauses=None, check=None, output=None,
-        quiet=True, program="plc_do_test", user=None, signals=()):
+        quiet=True, program="plc_do_test", user=None, signals=(), tracefs=False):
     """One run: ARGS split at blanks, stand-in settings ENV ("{work}": the case's folder); None is not
     checked. PAUSES (count, us): every pause exactly us. CHECK(result): a fault or None. OUTPUT "full",
     "closed", "pipe" (standard output: /dev/full, closed, a pipe nobody reads) or "elsewhere" (started from
     a copy in its own folder). QUIET: nothing on standard error. PROGRAM: the one built beside plc_do_test
     to run. USER: run as this user when root. SIGNALS: names of signals sent one by one, 0.3 s apart,
-    once the run's --log file (ARGS must give "--log log") holds a line: the sweep is under way."""
+    once the run's --log file (ARGS must give "--log log") holds a line: the sweep is under way.
+    TRACEFS: in a mount namespace of its own whose /sys/kernel/tracing is a stand-in (root only),
+    its trace_marker and tracing_on copied into the run's folder after it."""
     return dict(args=args.split(), status=status, stdout=stdout, trace=trace, virtual=virtual, env=env or {},
                 pauses=pauses, check=check, output=output, quiet=quiet, kinds=False, program=program, user=user,
-                signals=signals)
+                signals=signals, tracefs=tracefs)
 
 
 def profile(args, **settings):
@@ -165,7 +167,7 @@ def text_profile(text):
 
 
 PROFILE_KEYS = ["report", "identity", "system", "parameters", "percentiles", "delay", "write", "oversleep",
-                "histogram", "outputs", "maximum", "limit", "break", "interval_merges", "log_errors", "intervals",
+                "histogram", "outputs", "maximum", "limit", "trace", "interval_merges", "log_errors", "intervals",
                 "longest"]
 
 
@@ -386,6 +388,23 @@ def over_limit(exceedances, first, last, streak, streak_first):
     return check
 
 
+def broke_at(iteration, output, delay):
+    """A check of a JSON profile that --break stopped at ITERATION, writing OUTPUT, after DELAY us:
+    the stand-in's trace_marker holds the line, its tracing_on 0, and the profile says both."""
+    def check(result):
+        folder = os.path.dirname(result["trace_file"])
+        got = json.loads(result["stdout"])
+        p, trace = got["parameters"], got["trace"] or {}
+        line = "plc_do_profile: break at iteration %d, output %d, delay %d us\n" % (iteration, output, delay)
+        if (p["end"], p["iterations_done"]) != ("break", iteration + 1):
+            return "not stopped by --break after iteration %d: %s" % (iteration, p)
+        if read(folder + "/trace_marker") != line or read(folder + "/tracing_on") != "0":
+            return "the trace: %r, tracing_on %r" % (read(folder + "/trace_marker"), read(folder + "/tracing_on"))
+        if (trace.get("break") or {}).get("marker_written") is not True or not trace["break"]["tracing_stopped"]:
+            return "the profile does not say the trace was marked and stopped: %s" % trace
+    return check
+
+
 def dumped(result):
     """A profile so far on standard error (SIGUSR1), the run going on, then the whole one on standard
     output."""
@@ -506,6 +525,9 @@ CASES = {
                         else "timer slack not reported as obtained: %r" % r["stdout"][-700:]),
                     profile("3 0 25 35 --timer-slack 1", check=lambda r: None if b"\ntimer slack: 1 ns (1 ns asked for)\n"
                             in r["stdout"] else "no line of the timer slack obtained")],
+    # At the first delay above --break: the trace marked and stopped (a tracefs stand-in), status 3.
+    "profile_break": [profile("22 1000 25 35 --json --break 5999", env=SLOW_30_31, status=3, tracefs=True,
+                              check=broke_at(5, 30, 6000))],
     # Delays above --limit (outputs 30 and 31, two in a row each cycle): status 3; none above: 1.
     "profile_limit": [profile("22 1000 25 35 --json --limit 5999", env=SLOW_30_31, status=3,
                               check=over_limit(4, 5, 17, 2, 5)),
@@ -606,6 +628,11 @@ def execute(want, build, program, runner, work):
         program = "./" + want["program"]
         command.append("--no-stand-in")
         env.pop("LD_LIBRARY_PATH", None)
+    if want["tracefs"]:
+        # A tmpfs in tracefs' place, seen by this run alone; the files kept when it ends.
+        command = ["unshare", "-m", "sh", "-c", 'd=/sys/kernel/tracing; mount -t tmpfs stand-in "$d" && '
+                   ': >"$d/trace_marker" && printf 1 >"$d/tracing_on" && { "$@"; s=$?; cp "$d/trace_marker" '
+                   '"$d/tracing_on" . ; exit $s; }', "sh"] + command
     if want["output"] == "closed":
         command = ["sh", "-c", 'exec "$@" >&-', "sh"] + command  # a shell closes it: no code runs in the fork
     unread, pipe = os.pipe()
@@ -681,6 +708,8 @@ def outcome(case, build, program, runner, work):
 
 def cannot_run(case):
     """Why CASE cannot run here, or None."""
+    if case == "profile_break" and (os.geteuid() != 0 or not shutil.which("unshare")):
+        return "[profile_break] not root, or no unshare: no mount namespace for a tracefs stand-in"
     if case == "priority_granted" and os.geteuid() != 0:
         return "[priority_granted] not root, so the program may not run at a real-time priority"
     if case != "memory_locked":

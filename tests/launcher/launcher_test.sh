@@ -60,13 +60,16 @@ prepare_roots() {
         cp -L "$file" "$base$file"
     done
     chroot "$base" /bin/busybox --install -s /bin
+    # GNU env, for the stand-ins to take INT and QUIT back as the binaries do.
+    mkdir -p "$base/opt"
+    cp /usr/bin/env "$base/opt/env"
     mkdir -m 1777 "$base/tmp"
     # The stand-ins for the binaries, and the single file made of them.
     for program in $(plc_programs); do
         for abi in $(plc_abis); do
             mkdir -p "$work/stand-ins/$abi"
             printf '#!/bin/busybox sh\necho %s\necho %s\nfor a do echo "<$a>"; done\n%s\nexit 42\n' "$abi" "$program" \
-                '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec sleep 30; }' >"$work/stand-ins/$abi/$program"
+                '[ "$1" != sleep ] || { echo $$ $PPID >/started; exec /opt/env --default-signal=INT,QUIT sleep 30; }' >"$work/stand-ins/$abi/$program"
             chmod 755 "$work/stand-ins/$abi/$program"
         done
     done
@@ -85,7 +88,8 @@ prepare_roots() {
 # od=small (busybox's od without its desktop options), tmp=OPTIONS (/tmp a
 # tmpfs mounted so), TMPDIR=FOLDER (set so). The stand-ins print their
 # ABI, program and arguments and end with 42; given "sleep" first, they note their
-# process and its parent in /started and sleep.
+# process and its parent in /started and sleep, INT and QUIT taken back as the
+# binaries take them.
 make_root() {
     local root=$1 bundle=$2 files=$3 file link target
     cp -a "$work/base" "$root"
@@ -279,14 +283,14 @@ row() {
 
 # The single file stopped while its binary runs: by a signal to its process
 # group (a terminal's Ctrl-C, Ctrl-\, a hang-up) or to the launcher alone,
-# the binary must stop, the launcher end with the signal's status and leave
-# nothing in /tmp; a launcher killed outright leaves its folder, which the
-# next start removes.
+# the binary must get the signal, the launcher end with the binary's status
+# (as the shell gives a signal's) and leave nothing in /tmp; a launcher
+# killed outright leaves its folder, which the next start removes.
 stops() {
     # signal | to: group or launcher | the launcher's status
     local cases=(
-        "INT|group|130" "QUIT|group|131" "TERM|group|143" "HUP|group|129"
-        "INT|launcher|130" "QUIT|launcher|131" "TERM|launcher|143" "HUP|launcher|129"
+        "INT|group|130" "QUIT|group|131" "TERM|group|143" "HUP|group|129" "USR1|group|138"
+        "INT|launcher|130" "QUIT|launcher|131" "TERM|launcher|143" "HUP|launcher|129" "USR1|launcher|138"
         "KILL|launcher|137"
     )
     local root=$work/stops entry signal whom expected shell launcher_pid binary_pid parent status what since
