@@ -3,7 +3,7 @@ import dataclasses
 import re
 
 from .parameters import CLASSES
-from .profiles import slowest_outputs
+from .profiles import figure_of, slowest_outputs
 from .text import shown
 
 # A cell of the CSV and Markdown tables holds at most this many characters;
@@ -34,7 +34,7 @@ def profile_figures(profile):
     priority = "%s %s" % (system.get("policy"), system.get("priority"))
     if system.get("priority_refused"):
         priority += " (%s asked for: refused, %s)" % (system.get("priority_asked"), system["priority_refused"])
-    return {"p99_delay_us": profile["delay"]["p99"], "p99_write_us": profile["write"]["p99"],
+    return {"p99_delay_us": figure_of(profile, "delay", "p99"), "p99_write_us": figure_of(profile, "write", "p99"),
             "slowest_output": slowest["output"] if slowest else None, "priority": priority}
 
 

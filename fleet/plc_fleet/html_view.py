@@ -57,7 +57,7 @@ def charts(profile):
         "percentiles": [{"figure": figure, "values": [profile[figure][name] for name in PERCENTILES],
                          "bars": bars([(name, profile[figure][name]) for name in PERCENTILES], 60, False,
                                       top=profile["delay"]["max"])}
-                        for figure in FIGURES],
+                        for figure in FIGURES if profile.get(figure)],
         "outputs": bars([(str(output["output"]), output["longest_delay"]) for output in profile.get("outputs") or []],
                         100, False),
         "output_rows": profile.get("outputs") or [],

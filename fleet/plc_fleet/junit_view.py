@@ -4,7 +4,7 @@ import socket
 from xml.etree import ElementTree
 
 from .cells import cell_text, command_of, profile_figures
-from .profiles import FIGURES, PERCENTILES, slowest_outputs
+from .profiles import FIGURES, PERCENTILES, figure_of, slowest_outputs
 from .text import said
 
 # Characters XML 1.0 cannot hold, removed from controllers' text.
@@ -29,7 +29,8 @@ def summary(profile):
              "priority: " + str(profile_figures(profile)["priority"]),
              "(us)       " + "".join("%10s" % name for name in PERCENTILES)]
     for figure in FIGURES:
-        lines.append("%-11s" % figure + "".join("%10s" % profile[figure][name] for name in PERCENTILES))
+        lines.append("%-11s" % figure + "".join("%10s" % (figure_of(profile, figure, name) if profile.get(figure)
+                                                           else "none") for name in PERCENTILES))
     for output in slowest_outputs(profile)[:3]:
         lines.append("output %s: write max %s us, longest delay %s us"
                      % (output["output"], output["write_max"], output["longest_delay"]))

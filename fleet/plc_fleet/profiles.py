@@ -33,7 +33,8 @@ def profile_shaped(profile):
     printing some other JSON is a row with its reason, never a lost table."""
     return (isinstance(profile, dict) and isinstance(profile.get("report"), str)
             and isinstance(profile.get("identity", ""), str) and isinstance(profile.get("system", {}), dict)
-            and all(records_of([profile.get(figure)], PERCENTILES) for figure in FIGURES)
+            and all(profile.get(figure, {}) is None or records_of([profile.get(figure)], PERCENTILES)
+                    for figure in FIGURES)
             and records_of(profile.get("outputs", []), ("output", "writes", "write_min", "write_mean", "write_max",
                                                          "longest_delay"))
             and records_of(profile.get("longest", []), ("iteration", "at_ms", "output", "value", "attempts",
@@ -42,6 +43,11 @@ def profile_shaped(profile):
             and all(isinstance(item, list) and len(item) == 2 and (item[0] is None or is_number(item[0]))
                     and is_number(item[1]) for item in profile.get("histogram", [])))
 
+
+
+def figure_of(profile, figure, name):
+    """A figure of the profile, or None where it has none (a run that completed no iteration)."""
+    return (profile.get(figure) or {}).get(name)
 
 
 def slowest_outputs(profile):

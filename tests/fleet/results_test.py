@@ -170,6 +170,11 @@ class Rows(unittest.TestCase):
         # plc_do_test reads --profile as 0 iterations; JSON that is no profile.
         ("older", run_of(1, REPORT, "plc_do_test: chose armhf\n", profile=True), "no report", "1",
          "no profile in what it printed (a single file without plc_do_profile?)"),
+        # A profile of no iteration (its first write refused): no figures, null, and still a row.
+        ("empty_profile", run_of(2, json.dumps({"report": "output 25 refused every write for 10 s; run stopped "
+                                                           "after 0 of 10 iterations\n" + REPORT, "delay": None,
+                                                "write": None, "oversleep": None, "outputs": [], "longest": []}),
+                                 profile=True), "write refused", "2", "output 25 refused every write for 10 s"),
         ("odd_json", run_of(1, json.dumps({"report": REPORT, "delay": "x", "outputs": [1]}), profile=True), "no report",
          "1", "status 1, no report: {"),
         # A megabyte of words after a byte that is not UTF-8, as Ansible hands
