@@ -525,6 +525,11 @@ CASES = {
                         else "timer slack not reported as obtained: %r" % r["stdout"][-700:]),
                     profile("3 0 25 35 --timer-slack 1", check=lambda r: None if b"\ntimer slack: 1 ns (1 ns asked for)\n"
                             in r["stdout"] else "no line of the timer slack obtained")],
+    # A profile of no iteration shows no figures: none in the text, null in JSON, never zeros.
+    "profile_empty": [profile("0 1000 25 35", check=lambda r: None if re.search(
+                          rb"\ndelay +none +none +none +none +none +none +none\n", r["stdout"]) else "no none"),
+                      profile("0 1000 25 35 --json", check=lambda r: None if [json.loads(r["stdout"])[k] for k in (
+                          "delay", "write", "oversleep", "maximum")] == [None] * 4 else "figures of no iteration")],
     # At the first delay above --break: the trace marked and stopped (a tracefs stand-in), status 3.
     "profile_break": [profile("22 1000 25 35 --json --break 5999", env=SLOW_30_31, status=3, tracefs=True,
                               check=broke_at(5, 30, 6000))],
