@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -41,10 +42,14 @@ trace_files the_trace;
 int64_t resident_kb() {
     FILE* status = fopen("/proc/self/status", "re");
     if (status == nullptr) return -1;
+    // strtol, not sscanf: a C library from 2.7 on names sscanf otherwise.
     char line[128];
-    long long kb = -1;
+    int64_t kb = -1;
     while (fgets(line, sizeof line, status) != nullptr) {
-        if (sscanf(line, "VmRSS: %lld kB", &kb) == 1) break;
+        if (strncmp(line, "VmRSS:", 6) == 0) {
+            kb = strtol(line + 6, nullptr, 10);
+            break;
+        }
     }
     fclose(status);
     return kb;
