@@ -113,8 +113,10 @@ def read_record(folder):
 
 
 def median(values):
+    """The median, a whole number where it is one (as the figures are)."""
     values = [value for value in values if value is not None]
-    return statistics.median(values) if values else None
+    middle = statistics.median(values) if values else None
+    return int(middle) if middle is not None and middle == int(middle) else middle
 
 
 def regression(now, baseline, what, runs):

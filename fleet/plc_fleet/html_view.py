@@ -78,7 +78,8 @@ def line(values, height, step, top=None):
         top = max((value for value in values if value is not None), default=0)
     points = " ".join("%d,%.1f" % (at * step, height - height * scaled(value, top, False))
                       for at, value in enumerate(values) if value is not None)
-    return {"points": points, "width": max(len(values) - 1, 1) * step, "height": height, "top": top}
+    return {"points": points, "width": max(len(values) - 1, 1) * step, "height": height, "top": top,
+            "baseline_y": None}
 
 
 def past_charts(row):
