@@ -348,7 +348,8 @@ class Record(unittest.TestCase):
     # case | the folder's files before the play (text; None: a folder) | its controller h's longest delay in ms |
     #   h's verdict, previous run's and baseline's longest delay, how many runs that is | lines on standard output
     RECORDS = [
-        # The last 5 completed runs: the oldest is left out, the unreached one not counted, the median taken.
+        # The last 5 completed runs: the oldest left out, the unreached one and the stopped one not counted,
+        # the median taken; the previous run whatever its verdict.
         ("several", {"20250101T000000.000000Z.json": kept_play(h=10), "20250102T000000.000000Z.json": kept_play(h=10),
                      "20250103T000000.000000Z.json": kept_play(h=10), "20250104T000000.000000Z.json": kept_play(h=30),
                      "20250105T000000.000000Z.json": kept_play(h=None, x=1),
@@ -356,8 +357,10 @@ class Record(unittest.TestCase):
          40, ("pass", "30000", "30000", "5"), ["history: this play kept as "]),
         ("several_regressed", {"20250101T000000.000000Z.json": kept_play(h=10),
                                "20250102T000000.000000Z.json": kept_play(h=20),
-                               "20250103T000000.000000Z.json": kept_play(h=30)},
-         31, ("regressed", "30000", "20000", "3"), []),
+                               "20250103T000000.000000Z.json": kept_play(h=30),
+                               "20250104T000000.000000Z.json": json.dumps(
+                                   {"h": {"verdict": "write refused", "max_delay_ms": 90, "profile": None}})},
+         31, ("regressed", "90000", "20000", "3"), []),
         ("broken", {"20250101T000000.000000Z.json": '{"h": {"verdict": "pass", "max_delay_ms": 2',
                     "20250102T000000.000000Z.json": '["h", 20]',
                     "20250103T000000.000000Z.json": '{"h": {"verdict": "pass", "longest": 20}}',
