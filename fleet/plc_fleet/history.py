@@ -123,8 +123,9 @@ def regression(now, baseline, what, runs):
     """Words for a figure above its baseline by more than the factor."""
     if now is None or baseline is None or now <= REGRESSION_FACTOR * baseline:
         return []
-    return ["%s %s us, above %s times its baseline %s us (the median of its last %d runs)"
-            % (what, number(now), REGRESSION_FACTOR, number(baseline), runs)]
+    runs = "the median of its last %d runs" % runs if runs > 1 else "its last completed run"
+    return ["%s %s us, above %s times its baseline %s us (%s)" % (what, number(now), REGRESSION_FACTOR,
+                                                                  number(baseline), runs)]
 
 
 def number(value):

@@ -70,16 +70,17 @@ def charts(profile):
     }
 
 
-def line(values, height, step, top=None):
-    """A polyline through VALUES, STEP apart, from the bottom of HEIGHT up to
-    TOP (the largest value); None values left out: a few bytes a point, for
-    a trend of every controller of a plant."""
+def line(values, height, width, top=None):
+    """A polyline through VALUES across WIDTH, from the bottom of HEIGHT up to
+    TOP (the largest value), the last value marked; None values left out: a
+    few bytes a point, for a trend of every controller of a plant."""
     if top is None:
         top = max((value for value in values if value is not None), default=0)
-    points = " ".join("%d,%.1f" % (at * step, height - height * scaled(value, top, False))
-                      for at, value in enumerate(values) if value is not None)
-    return {"points": points, "width": max(len(values) - 1, 1) * step, "height": height, "top": top,
-            "baseline_y": None}
+    step = width / max(len(values) - 1, 1)
+    points = [("%g" % round(at * step, 1), "%g" % round(height - height * scaled(value, top, False), 1))
+              for at, value in enumerate(values) if value is not None]
+    return {"points": " ".join(",".join(point) for point in points), "last": points[-1] if points else None,
+            "width": width, "height": height, "top": top, "baseline_y": None}
 
 
 def past_charts(row):
@@ -89,7 +90,7 @@ def past_charts(row):
         return None
     trend = [past["max_delay_us"] for past in row.history["trend"]]
     baseline = (row.history["baseline"] or {}).get("max_delay_us")
-    drawn = line(trend, 30, 8, max((value for value in trend + [baseline] if value is not None), default=0))
+    drawn = line(trend, 30, 150, max((value for value in trend + [baseline] if value is not None), default=0))
     drawn["baseline_y"] = None if baseline is None else round(30 - 30 * scaled(baseline, drawn["top"], False), 1)
     return dict(row.history, chart=drawn, values=", ".join("-" if value is None else history.number(value)
                                                            for value in trend))
@@ -101,7 +102,7 @@ def interval_charts(profile):
     intervals = history.intervals_of(profile)
     if intervals in (None, "unreadable"):
         return intervals
-    return {"max": line([interval["max"] for interval in intervals], 80, 4),
+    return {"max": line([interval["max"] for interval in intervals], 80, 400),
             "worst": sorted(intervals, key=lambda interval: -interval["max"])[:10], "count": len(intervals)}
 
 
