@@ -99,7 +99,7 @@ TEST(Facts, TheStartInUtcToTheMicrosecond) {
 }
 
 std::string facts_text(const run_facts& facts, const profile_options& options) {
-    const profile_run run{&options, nullptr, nullptr, &facts, ""};
+    const profile_run run{&options, nullptr, nullptr, &facts, "", false, nullptr, nullptr};
     char text[2048] = "";
     FILE* out = fmemopen(text, sizeof text - 1, "w");
     print_facts_text(out, run);

@@ -2,6 +2,7 @@
 import dataclasses
 import re
 
+from .history import history_cells, history_columns
 from .parameters import CLASSES
 from .profiles import figure_of, slowest_outputs
 from .text import shown
@@ -16,11 +17,11 @@ PROFILE_COLUMNS = ["p99_delay_us", "p99_write_us", "slowest_output", "priority"]
 
 
 def columns_of(rows):
-    """The tables' columns: the profile's too where the run asked for profiles."""
-    if not any(row.profile_asked for row in rows):
-        return COLUMNS
+    """The tables' columns: the profile's too where the run asked for
+    profiles, the comparison's where the play had a record (plc_history)."""
     at = COLUMNS.index("max_delay_ms") + 1
-    return COLUMNS[:at] + PROFILE_COLUMNS + COLUMNS[at:]
+    profiled = PROFILE_COLUMNS if any(row.profile_asked for row in rows) else []
+    return COLUMNS[:at] + profiled + history_columns(rows) + COLUMNS[at:]
 
 
 def profile_figures(profile):
@@ -43,6 +44,7 @@ def cells(row, columns=COLUMNS):
     values = dataclasses.asdict(row)
     values.update(zip(CLASSES, row.counts or [None] * len(CLASSES)))
     values.update(profile_figures(row.profile))
+    values.update(history_cells(row))
     return {column: values[column] for column in columns}
 
 

@@ -5,13 +5,16 @@
       controller's run limit in seconds from its parameters as the program
       reads them, as JSON on standard output; its criteria checked. Status 2
       with words on bad input.
-  results.py table --single-file FILE --out OUT < RUNS.json
+  results.py table --single-file FILE --out OUT [--history DIR] < RUNS.json
       Each controller's run (Ansible's results by host, with its parameters
       and criteria) as a row with its verdict, in OUT.csv and OUT.md,
       everything each printed (each profile whole) in OUT.json, the page
       OUT.html (fleet/report.html.j2) and the test results OUT.junit.xml;
       the Markdown table also on standard output. Status 1 when any
-      controller did not pass, naming them on standard error.
+      controller did not pass, naming them on standard error. With
+      --history, each controller against its past plays kept in DIR, and
+      this play's OUT.json kept there (history.py); a line on standard
+      output for what of DIR could not be read or written.
 
 Status 2: bad options or input; 70: a fault of this program itself (its
 traceback on standard error), never 1.
@@ -25,6 +28,7 @@ import traceback
 
 from .csv_view import write_csv
 from .html_view import html
+from .history import compare, keep, read_record
 from .json_view import as_json
 from .junit_view import write_junit
 from .markdown_view import markdown
@@ -68,7 +72,7 @@ def write_text(path, text):
 
 def failed_lines(rows):
     return ["%s: %s (%s)%s" % (row.host, row.verdict, row.kind, ": " + row.reason if row.reason else "")
-            for row in rows if row.kind != "pass"]
+            for row in sorted(rows, key=lambda row: row.kind != "regressed") if row.kind != "pass"]
 
 
 def table(options):
@@ -80,6 +84,9 @@ def table(options):
         faults.append(traceback.format_exc())
         known = {}
     rows = [row_or_fault(host, runs[host] or {}, known, faults) for host in sorted(runs)]
+    record = read_record(options.history) if options.history else None
+    if record:
+        compare(rows, record)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
     try:
         text = markdown(rows)
@@ -88,14 +95,18 @@ def table(options):
         text = "(no Markdown table: results.py failed on it, as said below)\n"
     views = {".csv": lambda path: write_csv(path, rows), ".md": lambda path: write_text(path, text),
              ".json": lambda path: write_text(path, json.dumps(as_json(rows), indent=1) + "\n"),
-             ".html": lambda path: write_text(path, html(rows, when)),
+             ".html": lambda path: write_text(path, html(rows, when, record)),
              ".junit.xml": lambda path: write_junit(path, rows, when)}
     for suffix, write in views.items():
         try:
             write(options.out + suffix)
         except Exception:  # noqa: BLE001 - the other views still written, the fault told at the end
             faults.append(traceback.format_exc())
+    if record:
+        record.notes.append(keep(options.history, options.out + ".json"))
     print(text + "\n(%s)" % ", ".join(options.out + suffix for suffix in views))
+    for note in record.notes if record else []:
+        print("history: " + note)
     failed = failed_lines(rows)
     if failed:
         print("%d of %d controllers did not pass:\n" % (len(failed), len(rows)) + "\n".join(failed), file=sys.stderr)
@@ -128,6 +139,7 @@ def options_of(arguments):
     tabling = steps.add_parser("table")
     tabling.add_argument("--single-file", required=True)
     tabling.add_argument("--out", required=True)
+    tabling.add_argument("--history", default="", help="the folder of past plays (plc_history); empty for none")
     return parser.parse_args(arguments)
 
 

@@ -3,13 +3,15 @@ import math
 import os
 import re
 
+from . import history
 from .cells import COLUMNS, PROFILE_COLUMNS, cell_text, cells, command_of
 from .parameters import CLASSES
 from .profiles import FIGURES, PERCENTILES, slowest_outputs
 from .text import said
 
-# Worst first: failed runs, then runs that could not be made, then passes.
-KIND_ORDER = {"failure": 0, "error": 1, "pass": 2}
+# Worst first: regressions, failed runs, then runs that could not be made,
+# then passes.
+KIND_ORDER = {"regressed": 0, "failure": 1, "error": 2, "pass": 3}
 
 
 def worst_first(rows):
@@ -64,10 +66,47 @@ def charts(profile):
         "slowest": slowest_outputs(profile)[:3],
         "longest": profile.get("longest") or [],
         "system": profile.get("system") or {},
+        "intervals": interval_charts(profile),
     }
 
 
-def html(rows, when):
+def line(values, height, width, top=None):
+    """A polyline through VALUES across WIDTH, from the bottom of HEIGHT up to
+    TOP (the largest value), the last value marked; None values left out: a
+    few bytes a point, for a trend of every controller of a plant."""
+    if top is None:
+        top = max((value for value in values if value is not None), default=0)
+    step = width / max(len(values) - 1, 1)
+    points = [("%g" % round(at * step, 1), "%g" % round(height - height * scaled(value, top, False), 1))
+              for at, value in enumerate(values) if value is not None]
+    return {"points": " ".join(",".join(point) for point in points), "last": points[-1] if points else None,
+            "width": width, "height": height, "top": top, "baseline_y": None}
+
+
+def past_charts(row):
+    """A controller against its past (plc_history): its trend of the longest
+    delay, its baseline drawn across it, and the figures."""
+    if row.history is None:
+        return None
+    trend = [past["max_delay_us"] for past in row.history["trend"]]
+    baseline = (row.history["baseline"] or {}).get("max_delay_us")
+    drawn = line(trend, 30, 150, max((value for value in trend + [baseline] if value is not None), default=0))
+    drawn["baseline_y"] = None if baseline is None else round(30 - 30 * scaled(baseline, drawn["top"], False), 1)
+    return dict(row.history, chart=drawn, values=", ".join("-" if value is None else history.number(value)
+                                                           for value in trend))
+
+
+def interval_charts(profile):
+    """A long profile's maximum over time, and its ten worst intervals; the
+    words for intervals that cannot be read; None without intervals."""
+    intervals = history.intervals_of(profile)
+    if intervals in (None, "unreadable"):
+        return intervals
+    return {"max": line([interval["max"] for interval in intervals], 80, 400),
+            "worst": sorted(intervals, key=lambda interval: -interval["max"])[:10], "count": len(intervals)}
+
+
+def html(rows, when, record=None):
     """The page: the run, a row per controller worst first, and each one's
     profile or, without one, its report and reason."""
     import jinja2  # Ansible's own, on every machine that runs the play
@@ -81,9 +120,13 @@ def html(rows, when):
     environment.filters["visible"] = lambda text: re.sub(
         r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), "" if text is None else str(text))
     shown_rows = [{"row": row, "cells": cells(row, COLUMNS + PROFILE_COLUMNS), "command": command_of(row),
-                   "charts": charts(row.profile) if row.profile else None} for row in worst_first(rows)]
+                   "charts": charts(row.profile) if row.profile else None, "past": past_charts(row)}
+                  for row in worst_first(rows)]
+    environment.filters["us"] = lambda value: "" if value is None else history.number(value)
     return environment.get_template("report.html.j2").render(
         when=when, rows=shown_rows, classes=CLASSES, percentiles=PERCENTILES,
         passed=sum(row.kind == "pass" for row in rows),
         parameters=sorted({command_of(row) for row in rows}), criteria=sorted({str(row.criteria) for row in rows}),
-        profiled=any(row.profile_asked for row in rows), said=said)
+        profiled=any(row.profile_asked for row in rows), said=said, record=record,
+        regressed=sum(row.kind == "regressed" for row in rows), baseline_runs=history.BASELINE_RUNS,
+        factor=history.REGRESSION_FACTOR)

@@ -4,6 +4,7 @@ import socket
 from xml.etree import ElementTree
 
 from .cells import cell_text, command_of, profile_figures
+from .history import HISTORY_COLUMNS, figures_of, history_cells
 from .profiles import FIGURES, PERCENTILES, figure_of, slowest_outputs
 from .text import said
 
@@ -53,8 +54,26 @@ def case_text(row):
     return "\n\n".join(part.rstrip("\n") for part in parts) + "\n"
 
 
+def junit_kind(row):
+    """A regression is a JUnit failure: JUnit knows no other kind."""
+    return "failure" if row.kind == "regressed" else row.kind
+
+
+def properties(case, row):
+    """The run's figures as the case's properties, so that CI keeps their
+    history: its longest and p99 delay, the previous run's and the
+    baseline's (plc_history)."""
+    longest, p99 = figures_of(row.profile, row.max_delay_ms)
+    figures = dict(history_cells(row), max_delay_us=longest, p99_delay_us=p99)
+    names = [name for name in ["max_delay_us", "p99_delay_us"] + HISTORY_COLUMNS[1:] if figures[name] is not None]
+    if names:
+        kept = ElementTree.SubElement(case, "properties")
+        for name in names:
+            ElementTree.SubElement(kept, "property", {"name": name, "value": str(figures[name])})
+
+
 def write_junit(path, rows, when):
-    kinds = [row.kind for row in rows]
+    kinds = [junit_kind(row) for row in rows]
     suite = ElementTree.Element("testsuite", {
         "name": "plc_do_test fleet", "tests": str(len(rows)), "failures": str(kinds.count("failure")),
         "errors": str(kinds.count("error")), "skipped": "0", "time": str(sum(map(run_seconds, rows))),
@@ -62,8 +81,9 @@ def write_junit(path, rows, when):
     for row in rows:
         case = ElementTree.SubElement(suite, "testcase", {
             "classname": "plc_do_test.fleet", "name": xml_text(row.host), "time": str(run_seconds(row))})
+        properties(case, row)
         if row.kind != "pass":
-            told = ElementTree.SubElement(case, row.kind, {
+            told = ElementTree.SubElement(case, junit_kind(row), {
                 "type": row.verdict, "message": xml_text(row.verdict + (": " + cell_text(row.reason) if row.reason else ""))})
             told.text = xml_text(row.reason or row.verdict)
         ElementTree.SubElement(case, "system-out").text = xml_text(case_text(row))

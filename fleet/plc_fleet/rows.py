@@ -41,6 +41,7 @@ class Row:
     profile_asked: bool = False  # plc_profile: the run was plc_do_profile's, --json
     profile: Optional[dict] = None  # plc_do_profile's JSON, whole
     profile_options: str = ""  # " --priority N --cpu N" as given
+    history: Optional[dict] = None  # against its past runs (plc_history), None without a record
 
     @property
     def kind(self):

@@ -11,8 +11,10 @@ REFUSED = re.compile(r"output \d+ refused every write for 10 s; run stopped afte
 # Every verdict, its kind and when it is given: the play passes only when every
 # row's kind is "pass". failure: the program ran on the controller and the run
 # failed (a JUnit failure); error: the program could not be run there at all
-# (a JUnit error).
+# (a JUnit error); regressed: a run that met its criteria yet is worse than
+# its own baseline (history.py), a JUnit failure, listed before the others.
 VERDICTS = {
+    "regressed": "regressed",
     "pass": "pass",
     "fail": "failure",
     "write refused": "failure",

@@ -22,6 +22,7 @@ STRTOUL_CASES = os.path.join(TOP, "tests", "support", "strtoul_cases.txt")
 sys.path.insert(0, os.path.dirname(RESULTS))
 sys.dont_write_bytecode = True  # nothing left in the source tree, whoever runs it
 from plc_fleet import cells, csv_view, markdown_view, parameters  # noqa: E402 - the package is found above
+from plc_fleet.profiles import PERCENTILES  # noqa: E402 - the package is found above
 
 REPORT = ("total execution time is: 0s\nnumber of delays:\n<20ms: 9\n20..30ms: 1\n30..40ms: 0\n>40ms: 0\n"
           "maximum delay: 21ms\n")
@@ -49,6 +50,26 @@ def run_of(status=None, out="", err="", **given):
     return run
 
 
+def report(longest_ms):
+    """plc_do_test's report of a completed run whose longest delay is LONGEST_MS."""
+    return REPORT.replace("maximum delay: 21ms", "maximum delay: %dms" % longest_ms)
+
+
+def profiled_run(longest_us, p99_us, **more):
+    """A profiled run's result: a profile of the two figures, MORE beside them."""
+    delay = dict(dict.fromkeys(PERCENTILES, 0), max=longest_us, p99=p99_us)
+    profile = dict({"report": report(longest_us // 1000), "identity": "plc_do_profile 1.0.0 armhf", "delay": delay,
+                    "write": dict.fromkeys(PERCENTILES, 0), "oversleep": dict.fromkeys(PERCENTILES, 0)}, **more)
+    return run_of(1, json.dumps(profile), profile=True)
+
+
+def kept_play(**longest_ms):
+    """A kept play's JSON: a completed run by host, its longest delay in ms
+    (None: a run without a report)."""
+    return json.dumps({host: {"verdict": "pass" if ms is not None else "unreachable", "max_delay_ms": ms,
+                              "profile": None} for host, ms in longest_ms.items()})
+
+
 def results(step, stdin, *options):
     """results.py STEP, as the play runs it: (status, stdout, stderr)."""
     done = subprocess.run([sys.executable, RESULTS, step, "--single-file", RESULTS] + list(options),
@@ -59,10 +80,10 @@ def results(step, stdin, *options):
 class Table:
     """results.py table over RUNS: its status and each file it wrote."""
 
-    def __init__(self, runs):
+    def __init__(self, runs, *options):
         with tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
             out = os.path.join(folder, "table")
-            self.status, self.stdout, self.stderr = results("table", json.dumps(runs), "--out", out)
+            self.status, self.stdout, self.stderr = results("table", json.dumps(runs), "--out", out, *options)
             self.views = {suffix: pathlib.Path(out + suffix).read_text(encoding="utf-8") for suffix in (".csv", ".md", ".json", ".html", ".junit.xml")}
         self.rows = {row["host"]: row for row in csv.DictReader(self.views[".csv"].splitlines())}
         self.kept = json.loads(self.views[".json"])
@@ -270,6 +291,117 @@ class Escaping(unittest.TestCase):
         failure = table.junit.find("testcase[@name='marked']/failure")
         self.assertEqual(failure.text, "C:\\| <svg class=\"histogram\"></svg> [1m =cmd")
         self.assertEqual(table.kept["marked"]["stdout"], said + "\n")
+
+
+class Record(unittest.TestCase):
+    """plc_history: each play kept in a folder, each controller against its
+    previous run and its baseline (docs/fleet.md)."""
+    # host | its run in the first play (None: not in it) | in the second | the second's verdict | its reason begins with
+    PLAYS = [
+        ("steady", run_of(1, report(21)), run_of(1, report(31)), "pass", ""),
+        ("slower", run_of(1, report(21)), run_of(1, report(32)), "regressed",
+         "longest delay 32000 us, above 1.5 times its baseline 21000 us (its last completed run)"),
+        ("p99", profiled_run(21000, 5000), profiled_run(21500, 7600, intervals=[
+            {"at_s": at * 60, "length_s": 60, "iterations": 3000, "max": 5000 * 2 ** at, "p99": 4000, "exceedances": 0}
+            for at in range(3)]), "regressed", "p99 delay 7600 us, above 1.5 times its baseline 5000 us"),
+        ("failing", run_of(1, report(21), max_delay_ms="25"), run_of(1, report(40), max_delay_ms="25"), "fail",
+         "longest delay 40 ms, above 25 ms; longest delay 40000 us, above 1.5 times its baseline 21000 us"),
+        ("gone", run_of(1, report(21)), {}, "no result", "the play did not run on it"),
+        ("new", None, run_of(1, report(90)), "pass", ""),
+    ]
+
+    def test_two_plays(self):
+        with tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
+            record = os.path.join(folder, "record", "plant")
+            first = Table({host: run for host, run, *_ in self.PLAYS if run is not None}, "--history", record)
+            self.assertEqual(first.status, 0, first.stderr)
+            self.assertIn("history: %s: no such folder yet" % record, first.stdout)
+            second = Table({host: run for host, _, run, *_ in self.PLAYS}, "--history", record)
+            kept = sorted(os.listdir(record))
+            self.assertEqual([pathlib.Path(record, name).read_text(encoding="utf-8") for name in kept],
+                             [first.views[".json"], second.views[".json"]])
+        self.assertIn("history: this play kept as %s" % os.path.join(record, kept[1]), second.stdout)
+        self.assertEqual(second.status, 1, second.stderr)
+        # Regressions are named first.
+        self.assertRegex(second.stderr, r"did not pass:\n(\w+): regressed \(regressed\)")
+        cases = {case.get("name"): case for case in second.junit.iter("testcase")}
+        for host, before, _, verdict, reason in self.PLAYS:
+            with self.subTest(host=host):
+                row, history = second.rows[host], second.kept[host]["history"]
+                self.assertEqual(row["verdict"], verdict)
+                self.assertTrue(row["reason"].startswith(reason), row["reason"])
+                self.assertEqual((history["previous"] or {}).get("play"), kept[0] if before else None)
+                self.assertEqual(len(history["trend"]), 2 if before else 1)
+                told = [child for child in cases[host] if child.tag in ("failure", "error")]
+                self.assertEqual([(child.tag, child.get("type")) for child in told],
+                                 [] if verdict == "pass" else [(second.kept[host]["kind"].replace("regressed", "failure"),
+                                                                verdict)])
+        self.assertEqual((second.rows["slower"]["previous_max_delay_us"], second.rows["slower"]["baseline_max_delay_us"],
+                          second.rows["slower"]["baseline_runs"]), ("21000", "21000", "1"))
+        figures = {item.get("name"): item.get("value") for item in cases["p99"].iter("property")}
+        self.assertEqual(figures, {"max_delay_us": "21500", "p99_delay_us": "7600", "previous_max_delay_us": "21000",
+                                   "baseline_max_delay_us": "21000", "previous_p99_delay_us": "5000",
+                                   "baseline_p99_delay_us": "5000", "baseline_runs": "1"})
+        self.assertEqual(int(second.junit.get("failures")), 3)
+        # The page: regressions first, a trend for each controller, the maximum over time of the long profile.
+        page = second.views[".html"]
+        self.assertLess(page.index('data-host="p99"'), page.index('data-host="failing"'))
+        self.assertEqual(page.count('<svg class="trend"'), len(self.PLAYS))
+        self.assertEqual(page.count('<svg class="intervals"'), 1)
+        self.assertIn('<polyline points="0,60 200,40 400,0"', page)
+
+    # case | the folder's files before the play (text; None: a folder) | its controller h's longest delay in ms |
+    #   h's verdict, previous run's and baseline's longest delay, how many runs that is | lines on standard output
+    RECORDS = [
+        # The last 5 completed runs: the oldest left out, the unreached one and the stopped one not counted,
+        # the median taken; the previous run whatever its verdict.
+        ("several", {"20250101T000000.000000Z.json": kept_play(h=10), "20250102T000000.000000Z.json": kept_play(h=10),
+                     "20250103T000000.000000Z.json": kept_play(h=10), "20250104T000000.000000Z.json": kept_play(h=30),
+                     "20250105T000000.000000Z.json": kept_play(h=None, x=1),
+                     "20250106T000000.000000Z.json": kept_play(h=30), "20250107T000000.000000Z.json": kept_play(h=30)},
+         40, ("pass", "30000", "30000", "5"), ["history: this play kept as "]),
+        ("several_regressed", {"20250101T000000.000000Z.json": kept_play(h=10),
+                               "20250102T000000.000000Z.json": kept_play(h=20),
+                               "20250103T000000.000000Z.json": kept_play(h=30),
+                               "20250104T000000.000000Z.json": json.dumps(
+                                   {"h": {"verdict": "write refused", "max_delay_ms": 90, "profile": None}})},
+         31, ("regressed", "90000", "20000", "3"), []),
+        ("broken", {"20250101T000000.000000Z.json": '{"h": {"verdict": "pass", "max_delay_ms": 2',
+                    "20250102T000000.000000Z.json": '["h", 20]',
+                    "20250103T000000.000000Z.json": '{"h": {"verdict": "pass", "longest": 20}}',
+                    "20250104T000000.000000Z.json": '{"h": {"verdict": "pass", "max_delay_ms": "20"}}',
+                    "20250105T000000.000000Z.json": kept_play(h=20),
+                    "20250106T000000.000000Z.json": None, "notes.txt": "x"},
+         29, ("pass", "20000", "20000", "1"),
+         ["history: 20250101T000000.000000Z.json: no JSON, truncated? (",
+          "history: 20250102T000000.000000Z.json: not a play's results (a JSON object by controller): left out",
+          "history: 20250103T000000.000000Z.json: the row of h has no verdict and longest delay (a file of an older "
+          "release or another program?): left out",
+          'history: 20250104T000000.000000Z.json: the longest delay of h is no number: "20": left out',
+          "history: 20250106T000000.000000Z.json: cannot be read (Is a directory): left out",
+          "history: notes.txt: not a kept play's name (%Y%m%dT%H%M%S.%fZ.json): left out"]),
+        ("not_a_folder", "a file", 40, ("pass", "", "", ""),
+         ["): nothing compared", "history: this play not kept in "]),
+    ]
+
+    def test_records(self):
+        for case, files, longest, expected, lines in self.RECORDS:
+            with self.subTest(case=case), tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
+                record = os.path.join(folder, "record")
+                if isinstance(files, str):
+                    pathlib.Path(record).write_text(files, encoding="utf-8")
+                else:
+                    os.mkdir(record)
+                    for name, text in files.items():
+                        (pathlib.Path(record, name).write_text(text, encoding="utf-8") if text is not None
+                         else os.mkdir(os.path.join(record, name)))
+                table = Table({"h": run_of(1, report(longest))}, "--history", record)
+                self.assertEqual(table.status, expected[0] != "pass", table.stderr)
+                row = table.rows["h"]
+                self.assertEqual((row["verdict"], row["previous_max_delay_us"], row["baseline_max_delay_us"],
+                                  row["baseline_runs"]), expected)
+                for line in lines:
+                    self.assertIn(line, table.stdout)
 
 
 if __name__ == "__main__":
