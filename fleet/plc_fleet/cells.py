@@ -48,16 +48,20 @@ def cells(row, columns=COLUMNS):
     return {column: values[column] for column in columns}
 
 
+def cut(text, size, between=" "):
+    """TEXT up to SIZE characters, what is cut marked with how much: the JSON
+    keeps every controller's text whole."""
+    if len(text) <= size:
+        return text
+    return text[:size] + between + "[... %d more characters, all in the JSON]" % (len(text) - size)
+
+
 def cell_text(value):
     """A value as one line of at most CELL_CHARACTERS, control characters as
     \\xNN, what is cut marked with how much."""
     if value is None:
         return ""
-    text = re.sub(r"[\x00-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), shown(str(value)))
-    if len(text) > CELL_CHARACTERS:
-        text = text[:CELL_CHARACTERS] + " [... %d more characters, all in the JSON]" % (len(text) - CELL_CHARACTERS)
-    return text
-
+    return cut(re.sub(r"[\x00-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), shown(str(value))), CELL_CHARACTERS)
 
 
 def command_of(row):

@@ -32,6 +32,7 @@ from .history import compare, keep, read_record
 from .json_view import as_json
 from .junit_view import write_junit
 from .markdown_view import markdown
+from .cells import cell_text
 from .parameters import BadInput, check_numbers, criteria_of, run_limit_s
 from .rows import Row, row_of
 from .single_file import identities
@@ -75,14 +76,50 @@ def failed_lines(rows):
             for row in sorted(rows, key=lambda row: row.kind != "regressed") if row.kind != "pass"]
 
 
-def table(options):
-    runs = json.load(sys.stdin)
-    faults = []
+def refused_constant(constant):
+    raise ValueError("%s is no number in JSON" % constant)
+
+
+def runs_of(text):
+    """The runs by host on standard input, as the play's last step writes
+    them: a JSON object (strict: no NaN) of one object per controller."""
     try:
-        known = identities(options.single_file)
-    except Exception:  # noqa: BLE001 - the rows without identities, the fault told at the end
-        faults.append(traceback.format_exc())
-        known = {}
+        runs = json.loads(text, parse_constant=refused_constant)
+    except (ValueError, RecursionError) as fault:
+        raise BadInput("the runs on standard input are not JSON: %s" % (fault or "nested too deep")) from None
+    odd = next((host for host, run in runs.items() if not isinstance(run, (dict, type(None))))
+               if isinstance(runs, dict) else iter(()), None)
+    if not isinstance(runs, dict) or odd is not None:
+        raise BadInput("the runs on standard input are no JSON object of runs by host%s"
+                       % (" (%s: %s)" % (odd, cell_text(json.dumps(runs[odd]))) if odd is not None else ""))
+    if not runs:
+        raise BadInput("no controller's run on standard input")
+    return runs
+
+
+def out_folder(out):
+    """The folder the results go to: there, and writable, before any is written."""
+    folder = os.path.dirname(os.path.abspath(out)) if os.path.basename(out) else out
+    if not os.path.basename(out) or not os.path.isdir(folder) or not os.access(folder, os.W_OK | os.X_OK):
+        raise BadInput("no folder to write the results in: %s (--out %s)" % (folder, out))
+
+
+def single_file_identities(single_file):
+    """The single file's identity lines by ABI, and the words for a single
+    file that cannot be read ("" where it can)."""
+    try:
+        return identities(single_file), ""
+    except OSError:
+        return {}, "no single file to read at %s" % os.path.abspath(single_file)
+    except (ValueError, IndexError) as fault:
+        return {}, "the single file %s is not plc_do_test's (%s)" % (os.path.abspath(single_file), fault)
+
+
+def table(options):
+    runs = runs_of(sys.stdin.read())
+    out_folder(options.out)
+    faults = []
+    known, unreadable = single_file_identities(options.single_file)
     rows = [row_or_fault(host, runs[host] or {}, known, faults) for host in sorted(runs)]
     record = read_record(options.history) if options.history else None
     if record:
@@ -113,6 +150,8 @@ def table(options):
     if faults:
         print("".join(faults), end="", file=sys.stderr)
         raise Fault("results.py failed %d times, the table written without what it could not read" % len(faults))
+    if unreadable:
+        raise BadInput(unreadable + ": the table written without identities")
     return 1 if failed else 0
 
 
@@ -130,8 +169,15 @@ def row_or_fault(host, run, known, faults):
         return fill(Row(host), "no result", "results.py failed on its result: %s: %s" % (type(fault).__name__, fault))
 
 
+class Parser(argparse.ArgumentParser):
+    """Bad options in one line, as all bad input."""
+
+    def error(self, message):
+        raise BadInput("%s (results.py --help)" % message)
+
+
 def options_of(arguments):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = Parser(description=__doc__.split("\n\n")[0])
     steps = parser.add_subparsers(dest="step", required=True)
     checking = steps.add_parser("check")
     checking.add_argument("--single-file", required=True)
@@ -144,8 +190,8 @@ def options_of(arguments):
 
 
 def main(arguments):
-    options = options_of(arguments)
     try:
+        options = options_of(arguments)
         return (check if options.step == "check" else table)(options)
     except BadInput as fault:
         print("plc_do_test fleet: %s" % fault, file=sys.stderr)

@@ -1,24 +1,33 @@
 """The CSV table: one row per controller, safe to open in a spreadsheet."""
-import csv
 import re
 
 from .cells import cell_text, cells, columns_of
 
+# A spreadsheet takes = + - @ (or a tab, a carriage return: here \x09, \x0d)
+# for a formula at a cell's start; one that splits on ';' or a tab (the list
+# separator of many locales) also after each of them, and after ','.
+FORMULA = re.compile(r"(^|[,;]|\\x09)(?=[=+\-@]|\\x0[9d])")
+# Cells holding these are quoted, so that no separator splits them.
+QUOTED = re.compile(r'[,;"]')
 
 
 def csv_cell(value):
-    """A spreadsheet takes a cell beginning with = + - @ (or a tab, a carriage
-    return) for a formula: such text gets a leading apostrophe."""
+    """A value's cell: an apostrophe before each formula character that a
+    spreadsheet could read at a cell's start."""
     text = cell_text(value)
-    return "'" + text if not isinstance(value, int) and re.match(r"[=+\-@\t\r]|\\x0[9d]", text) else text
+    return text if isinstance(value, int) else FORMULA.sub(lambda start: start[1] + "'", text)
 
+
+def csv_line(texts):
+    """One line of the table, as RFC 4180 has it; every cell that holds a
+    separator of any locale in double quotes."""
+    return ",".join('"%s"' % text.replace('"', '""') if QUOTED.search(text) else text for text in texts) + "\r\n"
 
 
 def write_csv(path, rows):
     columns = columns_of(rows)
     with open(path, "w", newline="", encoding="utf-8") as file:
-        writer = csv.writer(file)
-        writer.writerow(columns)
+        file.write(csv_line(columns))
         for row in rows:
-            writer.writerow(csv_cell(value) for value in cells(row, columns).values())
+            file.write(csv_line(csv_cell(value) for value in cells(row, columns).values()))
 

@@ -4,14 +4,23 @@ import os
 import re
 
 from . import history
-from .cells import COLUMNS, PROFILE_COLUMNS, cell_text, cells, command_of
+from .cells import COLUMNS, PROFILE_COLUMNS, cell_text, cells, command_of, cut
 from .parameters import CLASSES
 from .profiles import FIGURES, PERCENTILES, slowest_outputs
 from .text import said
+from .verdicts import VERDICTS
 
 # Worst first: regressions, failed runs, then runs that could not be made,
 # then passes.
 KIND_ORDER = {"regressed": 0, "failure": 1, "error": 2, "pass": 3}
+# Each controller's text on the page (its reason, report, standard error,
+# Ansible's message) holds at most this many characters, what is cut marked.
+TEXT_CHARACTERS = 1000
+# Sections of the first this many controllers, worst first: a plant of 500
+# keeps a page under a megabyte that a browser shows at once.
+SECTIONS = 60
+# The plant chart's bars, each this wide, and its height (SVG units).
+PLANT_BAR, PLANT_HEIGHT = 3, 120
 
 
 def worst_first(rows):
@@ -38,7 +47,36 @@ def bars(items, height, logarithmic, width=24, top=None):
         tall = round(height * scaled(value, top, logarithmic), 1)
         drawn.append({"label": label, "value": value, "x": at * width, "y": height - tall, "width": width - 2,
                       "height": tall})
-    return {"bars": drawn, "width": max(len(items) * width, width), "height": height}
+    # One path for every bar: the figures are in the table beside each chart.
+    path = "".join("M%s %sh%dv%sh-%dz" % (bar["x"], bar["y"], bar["width"], bar["height"], bar["width"])
+                   for bar in drawn if bar["height"])
+    return {"bars": drawn, "path": path, "width": max(len(items) * width, width), "height": height}
+
+
+def plant(rows):
+    """The plant chart: each controller's longest delay, longest first, as a
+    bar in its kind's colour, and its limit (plc_max_delay_ms) across it."""
+    timed = sorted((row for row in rows if row.max_delay_ms is not None), key=lambda row: (-row.max_delay_ms, row.host))
+    limits = [row.criteria.max_delay_ms for row in timed if row.criteria and row.criteria.max_delay_ms is not None]
+    top = max([row.max_delay_ms for row in timed] + limits + [1])
+    at_height = lambda value: round(PLANT_HEIGHT - PLANT_HEIGHT * value / top, 1)
+    drawn = [{"host": row.host, "kind": row.kind, "value": row.max_delay_ms, "x": at * PLANT_BAR,
+              "y": at_height(row.max_delay_ms), "height": round(PLANT_HEIGHT - at_height(row.max_delay_ms), 1)}
+             for at, row in enumerate(timed)]
+    limit = "".join("M%d %sh%d" % (at * PLANT_BAR, at_height(row.criteria.max_delay_ms), PLANT_BAR)
+                    for at, row in enumerate(timed) if row.criteria and row.criteria.max_delay_ms is not None)
+    above = [row for row in timed if row.criteria and row.criteria.max_delay_ms is not None
+             and row.max_delay_ms > row.criteria.max_delay_ms]
+    return {"bars": drawn, "limit": limit, "top": top, "bar": PLANT_BAR, "width": max(len(timed), 1) * PLANT_BAR,
+            "height": PLANT_HEIGHT, "above": len(above), "limits": sorted(set(limits)),
+            "median": timed[len(timed) // 2].max_delay_ms if timed else None}
+
+
+def verdict_counts(rows):
+    """How many controllers each verdict has, in the order of VERDICTS."""
+    verdicts = [row.verdict for row in rows]
+    return [{"verdict": verdict, "kind": kind, "count": verdicts.count(verdict)} for verdict, kind in VERDICTS.items()
+            if verdict in verdicts]
 
 
 def histogram_items(profile):
@@ -53,7 +91,6 @@ def charts(profile):
     """A profile's charts and their figures for the template."""
     return {
         "histogram": bars(histogram_items(profile), 120, True),
-        "mini": bars(histogram_items(profile), 24, True, width=5),
         # One linear axis for the three, so that write and oversleep show
         # their shares of the delay.
         "percentiles": [{"figure": figure, "values": [profile[figure][name] for name in PERCENTILES],
@@ -116,16 +153,21 @@ def html(rows, when, record=None):
                                      undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True)
     # The table's cells as the CSV's: one line, cut with a mark.
     environment.filters["cut"] = cell_text
-    # Control characters shown as \xNN, as in the tables; line feeds and tabs kept.
+    # Control characters shown as \xNN, as in the tables; line feeds and tabs
+    # kept; cut at TEXT_CHARACTERS.
     environment.filters["visible"] = lambda text: re.sub(
-        r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]), "" if text is None else str(text))
+        r"[\x00-\x08\x0b-\x1f\x7f]", lambda c: "\\x%02x" % ord(c[0]),
+        cut("" if text is None else str(text), TEXT_CHARACTERS, "\n"))
     shown_rows = [{"row": row, "cells": cells(row, COLUMNS + PROFILE_COLUMNS), "command": command_of(row),
-                   "charts": charts(row.profile) if row.profile else None, "past": past_charts(row)}
-                  for row in worst_first(rows)]
+                   "charts": charts(row.profile) if row.profile and at < SECTIONS else None,
+                   "mini": bars(histogram_items(row.profile), 24, True, width=5) if row.profile else None,
+                   "section": at < SECTIONS, "index": at + 1, "past": past_charts(row)}
+                  for at, row in enumerate(worst_first(rows))]
     environment.filters["us"] = lambda value: "" if value is None else history.number(value)
     return environment.get_template("report.html.j2").render(
         when=when, rows=shown_rows, classes=CLASSES, percentiles=PERCENTILES,
-        passed=sum(row.kind == "pass" for row in rows),
+        passed=sum(row.kind == "pass" for row in rows), counts=verdict_counts(rows), plant=plant(rows),
+        sections=SECTIONS, text_characters=TEXT_CHARACTERS,
         parameters=sorted({command_of(row) for row in rows}), criteria=sorted({str(row.criteria) for row in rows}),
         profiled=any(row.profile_asked for row in rows), said=said, record=record,
         regressed=sum(row.kind == "regressed" for row in rows), baseline_runs=history.BASELINE_RUNS,

@@ -3,11 +3,15 @@ import re
 import socket
 from xml.etree import ElementTree
 
-from .cells import cell_text, command_of, profile_figures
+from .cells import cell_text, command_of, cut, profile_figures
 from .history import HISTORY_COLUMNS, figures_of, history_cells
 from .profiles import FIGURES, PERCENTILES, figure_of, slowest_outputs
 from .text import said
 
+# Each controller's text (its reason, report, standard error, Ansible's
+# message) in a test case holds at most this many characters, what is cut
+# marked: 500 controllers that print megabytes stay within what CI reads.
+TEXT_CHARACTERS = 4000
 # Characters XML 1.0 cannot hold, removed from controllers' text.
 NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
 
@@ -46,11 +50,11 @@ def case_text(row):
     """A controller's test case's system-out: the run, its report, its
     profile's summary, what it said on standard error."""
     parts = ["command: %s\ncriteria: %s\nverdict: %s (%s)%s" % (command_of(row), row.criteria, row.verdict, row.kind,
-                                                              ": " + row.reason if row.reason else "")]
-    parts += [row.stdout] if row.stdout else []
+                                                              ": " + cut(row.reason, TEXT_CHARACTERS) if row.reason else "")]
+    parts += [cut(row.stdout, TEXT_CHARACTERS, "\n")] if row.stdout else []
     parts += [summary(row.profile)] if row.profile else []
-    parts += ["standard error:\n" + said(row.stderr)] if said(row.stderr) else []
-    parts += ["Ansible: " + row.msg] if row.msg and row.kind == "error" else []
+    parts += ["standard error:\n" + cut(said(row.stderr), TEXT_CHARACTERS, "\n")] if said(row.stderr) else []
+    parts += ["Ansible: " + cut(row.msg, TEXT_CHARACTERS, "\n")] if row.msg and row.kind == "error" else []
     return "\n\n".join(part.rstrip("\n") for part in parts) + "\n"
 
 
@@ -85,7 +89,7 @@ def write_junit(path, rows, when):
         if row.kind != "pass":
             told = ElementTree.SubElement(case, junit_kind(row), {
                 "type": row.verdict, "message": xml_text(row.verdict + (": " + cell_text(row.reason) if row.reason else ""))})
-            told.text = xml_text(row.reason or row.verdict)
+            told.text = xml_text(cut(row.reason or row.verdict, TEXT_CHARACTERS, "\n"))
         ElementTree.SubElement(case, "system-out").text = xml_text(case_text(row))
     ElementTree.indent(suite)
     ElementTree.ElementTree(suite).write(path, encoding="utf-8", xml_declaration=True)

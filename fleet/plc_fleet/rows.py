@@ -97,11 +97,14 @@ def row_of(host, run, known):
     if choice:
         row.abi = choice[1]
         row.identity = known.get(choice[1], "")
+    problem = ""
     if row.profile_asked:
         # The identity of what ran: the profile's own, none without one.
         row.identity = None
-        take_profile(row)
+        problem = take_profile(row)
     judged(row, facts.get("stopped"))
+    if problem and row.verdict == "no report":
+        return fill(row, "no report", "status %s, no report: a profile results.py cannot read (%s)" % (row.status, problem))
     if row.profile_asked and row.profile is None and row.verdict in ("pass", "fail", "write refused"):
         # A run that ended as a profiled run ends, yet printed no profile: a
         # single file older than plc_do_profile runs plc_do_test, which reads

@@ -4,6 +4,7 @@ input, one a line as tests/fleet/fleet_test.sh has them): the JSON's
 profiles, the JUnit file's test cases, and the page as headless Chromium
 renders it, its screenshot read with Pillow.
   check_views.py TABLE < CONTROLLERS
+  check_views.py --page TABLE     the page alone: numbers on one line, its load time
 Status 77 where no Chromium is to be had: every other check passed."""
 import csv
 import json
@@ -13,10 +14,68 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from html.parser import HTMLParser
 from xml.etree import ElementTree
 
-import PIL.Image  # Debian's python3-pil (tools/setup test)
+
+
+def fail(text):
+    sys.exit("FAIL [fleet]: %s" % text)
+
+
+# Where a page's numbers must hold on one line: a narrow window, and the print
+# style sheet on an A4 page's width.
+LAYOUTS = [("an 800 px window", 800, False), ("print, A4", 720, True)]
+# Laid out in the page's own time, from the start of its navigation, in ms.
+LOAD_MS = 5000
+MEASURE = """<script>
+addEventListener("load", () => {
+  const broken = [...document.querySelectorAll("td.number, .figure td, .longest td")].filter(cell => {
+    const range = document.createRange(); range.selectNodeContents(cell);
+    return cell.textContent.trim() && range.getClientRects().length > 1;
+  }).map(cell => cell.textContent.trim());
+  document.body.dataset.measured = JSON.stringify({load_ms: performance.now(), broken: broken.slice(0, 5),
+                                                   numbers: document.querySelectorAll("td.number").length});
+});
+</script>"""
+
+
+def measure_page(html, chromium):
+    """The page as Chromium lays it out in each of LAYOUTS, a script of the
+    test's own added to a copy: no number broken across lines, and the page
+    loaded within LOAD_MS."""
+    page = open(html, encoding="utf-8").read()
+    folder = tempfile.mkdtemp(prefix="fleet-chromium.")
+    for name, width, printed in LAYOUTS:
+        copy = os.path.join(folder, "measured.html")
+        shown = page.replace("@media print", "@media all") if printed else page
+        open(copy, "w", encoding="utf-8").write(shown.replace("</body>", MEASURE + "</body>"))
+        started = time.monotonic()
+        done = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                               "--user-data-dir=" + folder, "--window-size=%d,1000" % width, "--dump-dom",
+                               "file://" + copy], capture_output=True, text=True, timeout=300)
+        took = time.monotonic() - started
+        measured = re.search(r'data-measured="([^"]*)"', done.stdout)
+        if not measured:
+            fail("%s: Chromium measured nothing (status %d): %s" % (name, done.returncode, done.stderr[-500:]))
+        measured = json.loads(measured[1].replace("&quot;", '"'))
+        if measured["broken"] or measured["load_ms"] > LOAD_MS:
+            fail("%s, %d kB: numbers broken across lines %s, loaded in %d ms (at most %d)"
+                 % (name, len(page) // 1000, measured["broken"], measured["load_ms"], LOAD_MS))
+        print("ok: %s, %d kB: %d numbers, none broken; loaded in %d ms, Chromium's run %.1f s"
+              % (name, len(page.encode()) // 1000, measured["numbers"], measured["load_ms"], took))
+    shutil.rmtree(folder)
+
+
+if sys.argv[1] == "--page":
+    chromium = shutil.which("chromium")
+    if not chromium:
+        sys.exit(77)
+    measure_page(sys.argv[2] + ".html", chromium)
+    sys.exit(0)
+
+import PIL.Image  # noqa: E402 - Debian's python3-pil (tools/setup test), for the screenshot alone
 
 table = sys.argv[1]
 expected = [line.rstrip("\n").split("|") for line in sys.stdin]
@@ -27,9 +86,6 @@ ERROR = {"unreachable", "not started", "not run", "no result"}
 kind = lambda verdict: "failure" if verdict in FAILURE else "error" if verdict in ERROR else "pass"
 profiled = {entry[0] for entry in expected if " plc_profile=true" in " " + entry[6]}
 with_profile = {entry[0] for entry in expected if entry[0] in profiled and entry[4] in ("pass", "fail")}
-def fail(text):
-    sys.exit("FAIL [fleet]: %s" % text)
-
 # Each profile whole in the JSON; none, with the reason, where the run gave none.
 for host in profiled:
     profile = kept[host]["profile"]

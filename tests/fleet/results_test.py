@@ -6,10 +6,13 @@ rows are tests/fleet/fleet_test.sh's.
   tests/fleet/results_test.py [TEST...]
 """
 import ast
+import copy
 import csv
 import json
 import os
 import pathlib
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -18,14 +21,51 @@ from xml.etree import ElementTree
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RESULTS = os.path.join(TOP, "fleet", "results.py")
+CHECK_VIEWS = os.path.join(TOP, "tests", "fleet", "check_views.py")
 STRTOUL_CASES = os.path.join(TOP, "tests", "support", "strtoul_cases.txt")
 sys.path.insert(0, os.path.dirname(RESULTS))
 sys.dont_write_bytecode = True  # nothing left in the source tree, whoever runs it
-from plc_fleet import cells, csv_view, markdown_view, parameters  # noqa: E402 - the package is found above
+from plc_fleet import cells, csv_view, html_view, junit_view, markdown_view, parameters  # noqa: E402 - the package is found above
 from plc_fleet.profiles import PERCENTILES  # noqa: E402 - the package is found above
 
 REPORT = ("total execution time is: 0s\nnumber of delays:\n<20ms: 9\n20..30ms: 1\n30..40ms: 0\n>40ms: 0\n"
           "maximum delay: 21ms\n")
+# plc_do_profile's JSON for REPORT, as docs/profile.md gives it.
+PERCENTILE_FIGURES = {"min": 1000, "median": 1000, "p90": 1100, "p99": 20500, "p99_9": 20500, "max": 21000,
+                      "mean": 3000.0}
+PROFILE = {
+    "report": REPORT, "identity": "plc_do_profile 1.0.0 armhf commit 0123456789ab",
+    "system": {"kernel": {"release": "6.1.0", "version": "#1 SMP PREEMPT_RT"}, "cpus": 1, "policy": "SCHED_FIFO",
+               "priority": 80, "priority_asked": 80, "priority_refused": None, "cpu": None, "cpu_asked": None,
+               "cpu_refused": None, "memory_locked": True, "memory_lock_refused": None, "clock_resolution_ns": 1},
+    "parameters": {"iter": 10, "delay": 1000, "start_DO_number": 25, "end_DO_number": 35, "use_safe_thread": 0,
+                   "longest": 2, "iterations_done": 10, "refused_output": None},
+    "delay": dict(PERCENTILE_FIGURES), "write": dict(PERCENTILE_FIGURES), "oversleep": dict(PERCENTILE_FIGURES),
+    "histogram": [[1050 * 2 ** k, 9 if k == 0 else 1 if k == 4 else 0] for k in range(16)] + [[None, 0]],
+    "outputs": [{"output": output, "writes": 1, "write_min": 1, "write_mean": 1.0, "write_max": output,
+                 "longest_delay": 21000} for output in range(25, 36)],
+    "longest": [{"iteration": 4, "at_ms": 20, "output": 29, "value": 1, "attempts": 1, "write_us": 20000,
+                 "oversleep_us": 1, "delay_us": 21000}] * 2,
+}
+
+
+def profile_text(path=(), value=None):
+    """PROFILE as plc_do_profile prints it, VALUE at PATH (keys and indexes)
+    where given: NaN and infinities as Python's json writes them."""
+    profile = copy.deepcopy(PROFILE)
+    if path:
+        inner = profile
+        for key in path[:-1]:
+            inner = inner[key]
+        inner[path[-1]] = value
+    return json.dumps(profile) + "\n"
+
+
+def strict(text):
+    """JSON as strict readers take it: NaN and infinities refused."""
+    def refuse(constant):
+        raise ValueError("%s in strict JSON" % constant)
+    return json.loads(text, parse_constant=refuse)
 
 
 def strtoul_cases(path):
@@ -86,7 +126,7 @@ class Table:
             self.status, self.stdout, self.stderr = results("table", json.dumps(runs), "--out", out, *options)
             self.views = {suffix: pathlib.Path(out + suffix).read_text(encoding="utf-8") for suffix in (".csv", ".md", ".json", ".html", ".junit.xml")}
         self.rows = {row["host"]: row for row in csv.DictReader(self.views[".csv"].splitlines())}
-        self.kept = json.loads(self.views[".json"])
+        self.kept = strict(self.views[".json"])
         self.junit = ElementTree.fromstring(self.views[".junit.xml"].encode("utf-8"))
 
 
@@ -197,11 +237,36 @@ class Rows(unittest.TestCase):
                                                 "write": None, "oversleep": None, "outputs": [], "longest": []}),
                                  profile=True), "write refused", "2", "output 25 refused every write for 10 s"),
         ("odd_json", run_of(1, json.dumps({"report": REPORT, "delay": "x", "outputs": [1]}), profile=True), "no report",
-         "1", "status 1, no report: {"),
+         "1", "status 1, no report: a profile results.py cannot read (delay is no object)"),
         # A megabyte of words after a byte that is not UTF-8, as Ansible hands
         # it on (a lone surrogate) or replaces it (U+FFFD).
         ("escaped", run_of(3, err="\udcfc=" + "w" * 1000000), "no report", "3", "status 3, no report: \\xfc=www"),
         ("replaced", run_of(3, err="\ufffd=" + "w" * 1000000), "no report", "3", "status 3, no report: \ufffd=www"),
+        # A megabyte printed on each stream: cut on the page and in JUnit.
+        ("chatty", run_of(3, "o" * 1000000 + "\n", "e" * 1000000), "no report", "3", "status 3, no report: eee"),
+        # Any JSON a profiled run prints is a row with its reason; no NaN or
+        # infinity reaches a file.
+        ("profiled", run_of(1, profile_text(), profile=True), "pass", "1", ""),
+        ("kernel_text", run_of(1, profile_text(("system", "kernel"), "6.1.0"), profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (system.kernel is no object)"),
+        ("kernel_number", run_of(1, profile_text(("system", "kernel"), 61), profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (system.kernel is no object)"),
+        ("nan_bound", run_of(1, profile_text(("histogram", 2, 0), float("nan")), profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (histogram[2] is no [bound, count])"),
+        ("infinite_p99", run_of(1, profile_text(("delay", "p99"), float("inf")), profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (delay.p99 is no finite number)"),
+        ("huge_p99", run_of(1, profile_text(("write", "p99"), 1e308).replace("1e+308", "1e999"), profile=True),
+         "no report", "1", "status 1, no report: a profile results.py cannot read (write.p99 is no finite number)"),
+        ("nan_elsewhere", run_of(1, profile_text(("parameters", "delay"), float("-inf")), profile=True), "no report",
+         "1", "status 1, no report: a profile results.py cannot read (NaN or an infinity at parameters.delay)"),
+        ("truncated_profile", run_of(1, profile_text()[:300], profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (not JSON: "),
+        ("empty_object", run_of(1, "{}\n", profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (report is no text)"),
+        ("deep", run_of(1, "[" * 100000 + "]" * 100000, profile=True), "no report", "1",
+         "status 1, no report: a profile results.py cannot read (not JSON: "),
+        ("stopped_profile", run_of(143, "{}", profile=True, ended={"stdout": "started 1\nended 9\nstopped 3\nstatus 143\n"}),
+         "stopped", "143", "no end within 3 s"),
     ]
 
     @classmethod
@@ -237,10 +302,158 @@ class Rows(unittest.TestCase):
                 self.assertEqual(told, [] if verdict == "pass" else [self.table.kept[host]["kind"]])
         self.assertEqual(int(self.table.junit.get("tests")), len(self.RUNS))
 
+    def test_cut_on_the_page_and_in_junit(self):
+        cases = {case.get("name"): case for case in self.table.junit.iter("testcase")}
+        chatty = cases["chatty"].findtext("system-out")
+        self.assertLess(len(chatty), 3 * junit_view.TEXT_CHARACTERS + 1000)
+        # The reason, the report and standard error, each cut with its mark.
+        self.assertEqual(chatty.count("more characters, all in the JSON]"), 3)
+        self.assertIn("\n[... %d more characters, all in the JSON]" % (1000001 - junit_view.TEXT_CHARACTERS), chatty)
+        self.assertLess(len(cases["escaped"].findtext("failure")), junit_view.TEXT_CHARACTERS + 100)
+        self.assertIn("more characters, all in the JSON]", cases["escaped"].findtext("failure"))
+        page = self.table.views[".html"]
+        self.assertLess(len(page), 200000)
+        self.assertIn("[... %d more characters, all in the JSON]" % (1000001 - html_view.TEXT_CHARACTERS), page)
+        self.assertEqual((len(self.table.kept["chatty"]["stdout"]), len(self.table.kept["chatty"]["stderr"])),
+                         (1000001, 1000000))
+
+    def test_no_number_nan_or_infinite(self):
+        numbers = [cell for row in self.table.rows.values() for cell in row.values()]
+        numbers += re.findall(r'<td class="number">([^<]*)<', self.table.views[".html"])
+        numbers += [cell.strip() for line in self.table.views[".md"].splitlines() for cell in line.split("|")]
+        self.assertFalse({cell.lower().lstrip("+-") for cell in numbers} & {"nan", "inf", "infinity"})
+        self.assertEqual(self.table.kept["profiled"]["profile"]["delay"]["p99"], 20500)
+        self.assertIsNone(self.table.kept["nan_bound"]["profile"])
+
     def test_fault_of_its_own(self):
-        status, _, stderr = results("table", '["not runs by host"]', "--out", os.devnull + "/x")
-        self.assertEqual(status, 70)
-        self.assertIn("results.py failed (status 70), not a controller", stderr)
+        # A view that fails: the others written, status 70, never 1.
+        with tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
+            done = subprocess.run([sys.executable, "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+                                   "from plc_fleet import cli; cli.markdown = None; sys.exit(cli.main(sys.argv[2:]))",
+                                   os.path.dirname(RESULTS), "table", "--single-file", RESULTS,
+                                   "--out", folder + "/table"], input=json.dumps({"h": run_of(1, REPORT)}),
+                                  capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 70)
+            self.assertIn("results.py failed (status 70), not a controller", done.stderr)
+            self.assertEqual(sorted(os.listdir(folder)), ["table" + suffix for suffix in
+                                                          (".csv", ".html", ".json", ".junit.xml", ".md")])
+
+
+class BadInput(unittest.TestCase):
+    """results.py's own input: status 2, one line, before any file."""
+    # standard input | options | the line says
+    REFUSED = [
+        ('{"h": {"iter": "10", ', [], "the runs on standard input are not JSON: Expecting"),
+        ("hello", [], "the runs on standard input are not JSON: Expecting value"),
+        ("", [], "the runs on standard input are not JSON"),
+        ('{"h": {"iter": NaN}}', [], "the runs on standard input are not JSON: NaN"),
+        ("{}", [], "no controller's run on standard input"),
+        ('["not runs by host"]', [], "the runs on standard input are no JSON object of runs by host"),
+        ('{"h": 5}', [], "the runs on standard input are no JSON object of runs by host (h: 5)"),
+        ('{"h": {}}', ["--out", "/nonexistent/table"], "no folder to write the results in: /nonexistent"),
+        ('{"h": {}}', ["--out", "/"], "no folder to write the results in: /"),
+        ('{"h": {}}', ["--out", "x", "--no-such"], "unrecognized arguments: --no-such"),
+    ]
+
+    def test_refused(self):
+        for stdin, options, words in self.REFUSED:
+            with self.subTest(stdin=stdin[:30], options=options):
+                with tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
+                    status, stdout, stderr = results("table", stdin, *(options or ["--out", folder + "/table"]))
+                    self.assertEqual((status, stdout, os.listdir(folder)), (2, "", []))
+                self.assertEqual(len(stderr.splitlines()), 1, stderr)
+                self.assertTrue(stderr.startswith("plc_do_test fleet: "), stderr)
+                self.assertIn(words, stderr)
+
+    def test_arguments(self):
+        for arguments, words in (([], "the following arguments are required"), (["tabel"], "invalid choice: 'tabel'"),
+                                 (["table", "--out", "x"], "the following arguments are required: --single-file")):
+            with self.subTest(arguments=arguments):
+                done = subprocess.run([sys.executable, RESULTS] + arguments, input="{}", capture_output=True,
+                                      text=True, timeout=60)
+                self.assertEqual((done.returncode, len(done.stderr.splitlines())), (2, 1), done.stderr)
+                self.assertIn(words, done.stderr)
+
+    def test_single_file_unreadable(self):
+        # The table is written all the same, without identities.
+        with tempfile.TemporaryDirectory(prefix="fleet-results-test.") as folder:
+            done = subprocess.run([sys.executable, RESULTS, "table", "--single-file", folder + "/gone.run",
+                                   "--out", folder + "/table"], input=json.dumps({"h": run_of(1, REPORT)}),
+                                  capture_output=True, text=True, timeout=60)
+            self.assertEqual(len(os.listdir(folder)), 5)
+        self.assertEqual(done.returncode, 2)
+        self.assertEqual(done.stderr, "plc_do_test fleet: no single file to read at %s/gone.run: the table written "
+                                      "without identities\n" % folder)
+
+
+def plant_runs(count):
+    """COUNT profiled controllers as a plant has them: most pass, a tenth fail
+    their limit, some are unreached or stopped, some print 100 kB on
+    standard error; their longest delays spread from 5 to 34 ms."""
+    runs = {}
+    for at in range(count):
+        longest = 5 + at * 7 % 30
+        report = REPORT.replace("maximum delay: 21ms", "maximum delay: %dms" % longest)
+        run = run_of(1, profile_text(("report",), report), profile=True, max_delay_ms="30" if at % 10 else "4")
+        if at % 25 == 7:
+            run = run_of(start={"unreachable": True, "msg": "ssh: connect to host 192.0.2.%d: No route to host" % at})
+        elif at % 50 == 11:
+            run = run_of(143, ended={"stdout": "started 1\nended 9\nstopped 150\nstatus 143\n"}, profile=True)
+        elif at % 12 == 5:
+            run["output"]["stderr"] = "libplc: bus cycle %d late\n" % at * 4000
+        runs["press_%03d" % at] = run
+    return runs
+
+
+class Plant(unittest.TestCase):
+    """500 controllers: every view at size, the page's head and its chart,
+    and, where Chromium is, the page as it renders (tests/fleet/check_views.py)."""
+    SIZE = 500
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="fleet-results-test.")
+        cls.out = os.path.join(cls.folder, "plant")
+        cls.status, _, cls.stderr = results("table", json.dumps(plant_runs(cls.SIZE)), "--out", cls.out)
+        cls.views = {suffix: pathlib.Path(cls.out + suffix).read_bytes() for suffix in (".csv", ".md", ".json", ".html", ".junit.xml")}
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder)
+
+    def test_sizes(self):
+        self.assertEqual(self.status, 1, self.stderr[-2000:])
+        self.assertLess(len(self.views[".html"]), 1000000)
+        outs = [case.findtext("system-out") for case in ElementTree.fromstring(self.views[".junit.xml"]).iter("testcase")]
+        self.assertEqual(len(outs), self.SIZE)
+        self.assertLess(max(map(len, outs)), 3 * junit_view.TEXT_CHARACTERS + 2000)
+        kept = strict(self.views[".json"].decode("utf-8"))
+        self.assertEqual(len(kept["press_005"]["stderr"]), len("libplc: bus cycle 5 late\n") * 4000)
+
+    def test_head(self):
+        page = self.views[".html"].decode("utf-8")
+        kept = strict(self.views[".json"].decode("utf-8"))
+        counted = {verdict: int(count) for verdict, count in
+                   re.findall(r'<tr class="verdict-count" data-verdict="([^"]+)" data-count="(\d+)"', page)}
+        verdicts = [row["verdict"] for row in kept.values()]
+        self.assertEqual(counted, {verdict: verdicts.count(verdict) for verdict in verdicts})
+        plant = re.search(r'<svg class="plant".*?</svg>', page, re.S)
+        self.assertIsNotNone(plant)
+        delays = [row["max_delay_ms"] for row in kept.values() if row["max_delay_ms"] is not None]
+        self.assertEqual(len(re.findall(r"<rect class=\"bar ", plant[0])), len(delays))
+        self.assertIn('class="limit"', plant[0])
+        # Passes collapsed: every passing row after the passes' <details>.
+        passes = [at.start() for at in re.finditer(r'<tr class="controller"[^>]* data-kind="pass"', page)]
+        self.assertEqual(len(passes), verdicts.count("pass"))
+        self.assertLess(page.index('<details class="passes"'), min(passes))
+
+    def test_in_chromium(self):
+        if not shutil.which("chromium"):
+            self.skipTest("no chromium to render the page (tools/setup test installs it)")
+        done = subprocess.run([sys.executable, CHECK_VIEWS, "--page", self.out], capture_output=True, text=True,
+                              timeout=600)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        print(done.stdout, end="", file=sys.stderr)
 
 
 class Escaping(unittest.TestCase):
@@ -250,15 +463,28 @@ class Escaping(unittest.TestCase):
         ("=HYPERLINK(\"x\")", "'=HYPERLINK(\"x\")", "=HYPERLINK(\"x\")"),
         ("+1", "'+1", "+1"),
         ("-1", "'-1", "-1"),
-        ("@sum", "'@sum", "@sum"),
+        ("@sum", "'@sum", "\\@sum"),
         ("\tx", "'\\x09x", "\\\\x09x"),
         ("\rx", "'\\x0dx", "\\\\x0dx"),
         ("C:\\| D:\\\\|", "C:\\| D:\\\\|", "C:\\\\\\| D:\\\\\\\\\\|"),
         ("two\nlines", "two\\x0alines", "two\\\\x0alines"),
-        ("\x1b[1mbold\x7f", "\\x1b[1mbold\\x7f", "\\\\x1b[1mbold\\\\x7f"),
+        ("\x1b[1mbold\x7f", "\\x1b[1mbold\\x7f", "\\\\x1b\\[1mbold\\\\x7f"),
         ("verf\udcfcgbar", "verf\\xfcgbar", "verf\\\\xfcgbar"),
         (None, "", ""),
         (-5, "-5", "-5"),
+        # A spreadsheet may split on ',', ';' or a tab: after each, as at the start.
+        ("Feldbus;=1+2", "Feldbus;'=1+2", "Feldbus;=1+2"),
+        ("a,+1;-2,@x", "a,'+1;'-2,'@x", "a,+1;-2,\\@x"),
+        ("a\t=1", "a\\x09'=1", "a\\\\x09=1"),
+        ("a;\tb", "a;'\\x09b", "a;\\\\x09b"),
+        ("-1, -2; =3", "'-1, -2; =3", "-1, -2; =3"),
+        # Markdown shows controller text as text: no markup, image or link.
+        ("<script>alert(1)</script>", "<script>alert(1)</script>", "\\<script\\>alert(1)\\</script\\>"),
+        ("<img src=x onerror=alert(1)>", "<img src=x onerror=alert(1)>", "\\<img src=x onerror=alert(1)\\>"),
+        ("![](http://example.com/x.png)", "![](http://example.com/x.png)", "\\!\\[\\](http\\://example.com/x.png)"),
+        ("[a](https://x) www.example.com me@example.com", "[a](https://x) www.example.com me@example.com",
+         "\\[a\\](https\\://x) www\\.example.com me\\@example.com"),
+        ("`x` *b* _i_ ~s~ &lt;", "`x` *b* _i_ ~s~ &lt;", "\\`x\\` \\*b\\* \\_i\\_ \\~s\\~ \\&lt;"),
     ]
 
     def test_cells(self):
@@ -291,6 +517,14 @@ class Escaping(unittest.TestCase):
         failure = table.junit.find("testcase[@name='marked']/failure")
         self.assertEqual(failure.text, "C:\\| <svg class=\"histogram\"></svg> [1m =cmd")
         self.assertEqual(table.kept["marked"]["stdout"], said + "\n")
+
+    def test_formula_after_a_separator(self):
+        table = Table({"fieldbus": run_of(255, "Feldbus;=1+2\n"), "script": run_of(255, "<script>x</script>\n")})
+        line = next(line for line in table.views[".csv"].splitlines() if line.startswith("fieldbus,"))
+        self.assertTrue(line.endswith(',"Feldbus;\'=1+2"'), line)
+        self.assertEqual(table.rows["fieldbus"]["reason"], "Feldbus;'=1+2")
+        self.assertNotIn("<script>", table.views[".md"])
+        self.assertIn("\\<script\\>x\\</script\\>", table.views[".md"])
 
 
 class Record(unittest.TestCase):
