@@ -16,31 +16,6 @@ namespace {
 
 long long wide(int64_t value) { return static_cast<long long>(value); }
 
-const char* errno_name(int error) {
-    switch (error) {
-        case EPERM:
-            return "EPERM";
-        case ENOSYS:
-            return "ENOSYS";
-        case EINVAL:
-            return "EINVAL";
-        case ESRCH:
-            return "ESRCH";
-        case ENOMEM:
-            return "ENOMEM";
-        case EAGAIN:
-            return "EAGAIN";
-        case EACCES:
-            return "EACCES";
-        case ENOENT:
-            return "ENOENT";
-        case EIO:
-            return "EIO";
-        default:
-            return "errno";
-    }
-}
-
 using refusal_text = char[160];
 
 // "EPERM 1: Operation not permitted"
@@ -120,6 +95,46 @@ void print_setting_json(FILE* out, const char* name, const char* unit, int64_t o
 }
 
 }  // namespace
+
+const char* errno_name(int error) {
+    switch (error) {
+        case EPERM:
+            return "EPERM";
+        case ENOSYS:
+            return "ENOSYS";
+        case EINVAL:
+            return "EINVAL";
+        case ESRCH:
+            return "ESRCH";
+        case ENOMEM:
+            return "ENOMEM";
+        case EAGAIN:
+            return "EAGAIN";
+        case EACCES:
+            return "EACCES";
+        case ENOENT:
+            return "ENOENT";
+        case EIO:
+            return "EIO";
+        case EROFS:
+            return "EROFS";
+        case EISDIR:
+            return "EISDIR";
+        case EBADF:
+            return "EBADF";
+        case ENODEV:
+            return "ENODEV";
+        case ENOSPC:
+            return "ENOSPC";
+        case EBUSY:
+            return "EBUSY";
+        case ENAMETOOLONG:
+            return "ENAMETOOLONG";
+        default:
+            return "errno";
+    }
+}
+
 
 void print_facts_text(FILE* out, const profile_run& run) {
     const run_facts& facts = *run.facts;

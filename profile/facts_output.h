@@ -17,6 +17,9 @@ void print_system_json(FILE* out, const profile_run& run);
 // `text` as a JSON string: quoted, every byte outside printable ASCII escaped.
 void print_json_string(FILE* out, const char* text);
 
+// An errno's name ("EACCES"), or "errno" for one the program does not name.
+const char* errno_name(int error);
+
 // A scheduling policy's name ("SCHED_FIFO", "SCHED_FIFO|SCHED_RESET_ON_FORK"
 // as chrt names it), or "policy N".
 const char* policy_name(int policy, char (&unknown)[24]);

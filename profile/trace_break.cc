@@ -26,36 +26,6 @@ const char* file_name(trace_file file) {
     }
 }
 
-// The names of the errors opening or writing tracefs' files gives.
-const char* errno_name(int error) {
-    switch (error) {
-        case EACCES:
-            return "EACCES";
-        case EPERM:
-            return "EPERM";
-        case ENOENT:
-            return "ENOENT";
-        case EROFS:
-            return "EROFS";
-        case EISDIR:
-            return "EISDIR";
-        case EBADF:
-            return "EBADF";
-        case EINVAL:
-            return "EINVAL";
-        case ENODEV:
-            return "ENODEV";
-        case ENOSPC:
-            return "ENOSPC";
-        case EBUSY:
-            return "EBUSY";
-        case ENAMETOOLONG:
-            return "ENAMETOOLONG";
-        default:
-            return "errno";
-    }
-}
-
 using reason_text = char[200];
 
 // "trace_marker: EACCES 13: Permission denied", or "tracefs: not found".
