@@ -33,7 +33,7 @@ from .json_view import as_json
 from .junit_view import write_junit
 from .markdown_view import markdown
 from .cells import cell_text
-from .parameters import BadInput, check_numbers, criteria_of, run_limit_s
+from .parameters import PROFILE_OPTIONS, BadInput, check_numbers, check_profile_options, criteria_of, run_limit_s
 from .rows import Row, row_of
 from .single_file import identities
 from .verdicts import fill
@@ -57,7 +57,8 @@ def check(options):
     for host, given in sorted(hosts.items()):
         check_numbers(host, given)
         criteria_of(given)
-        options = [name for name in ("priority", "cpu") if given.get(name) not in (None, "")]
+        check_profile_options(host, given)
+        options = [name for name in PROFILE_OPTIONS if given.get(name) not in (None, "")]
         if options and not given.get("profile"):
             raise BadInput("plc_%s is plc_do_profile's: give -e plc_profile=true too (%s)" % (options[0], host))
     json.dump({"single_file": single_file,

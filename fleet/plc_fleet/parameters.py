@@ -5,6 +5,12 @@ from dataclasses import dataclass
 from typing import Optional
 
 CLASSES = ["<20ms", "20..30ms", "30..40ms", ">40ms"]
+# plc_do_profile's options by the play's names (plc_NAME), as it takes them.
+PROFILE_OPTIONS = {"priority": "--priority", "cpu": "--cpu", "duration": "--duration", "interval": "--interval",
+                   "limit_us": "--limit"}
+# A duration as plc_do_profile reads it: a whole number and its unit.
+DURATION = re.compile(r"([0-9]+)([smhd])")
+UNIT_S = {"s": 1, "m": 60, "h": 3600, "d": 86400}
 
 
 class BadInput(Exception):
@@ -36,9 +42,37 @@ def check_numbers(host, given):
                            % (name, json.dumps(given[name]), host))
 
 
+def profile_options(given):
+    """plc_do_profile's options as given, in the play's order: " --priority 80 --duration 8h"."""
+    return "".join(" %s %s" % (option, given[name]) for name, option in PROFILE_OPTIONS.items()
+                   if given.get(name) not in (None, ""))
+
+
+def duration_s(text):
+    """A duration's seconds (8h: 28800); None where not given or not one
+    (check_profile_options refuses it)."""
+    duration = DURATION.fullmatch("" if text is None else str(text))
+    if not duration:
+        return None
+    return int(duration[1]) * UNIT_S[duration[2]]
+
+
+def check_profile_options(host, given):
+    """plc_duration and plc_interval as plc_do_profile reads them (8h, 30s),
+    plc_limit_us a whole number of microseconds."""
+    for name in ("duration", "interval"):
+        if given.get(name) not in (None, "") and not DURATION.fullmatch(str(given[name])):
+            raise BadInput("plc_%s must be a whole number followed by s, m, h or d (8h), not %r (%s)"
+                           % (name, given[name], host))
+    limit = given.get("limit_us")
+    if limit not in (None, "") and (isinstance(limit, bool) or not str(limit).isdigit()):
+        raise BadInput("plc_limit_us must be a whole number of microseconds, not %r (%s)" % (limit, host))
+
+
 def run_limit_s(parameters):
     """Seconds after which the controller stops a run: twice its pauses, 50 ms
-    for each write, and 60 s for starting; plc_run_limit_s when given."""
+    for each write, and 60 s for starting, beyond plc_duration where given;
+    plc_run_limit_s when given."""
     given = parameters.get("run_limit_s")
     if given not in (None, ""):
         limit = strtoul(str(given))
@@ -48,7 +82,7 @@ def run_limit_s(parameters):
     iterations, delay = strtoul(parameters.get("iter")), strtoul(parameters.get("delay"))
     if iterations > 10000:  # refused by the program at once
         return 60
-    return (2 * iterations * delay + iterations * 50000) // 1000000 + 60
+    return (2 * iterations * delay + iterations * 50000) // 1000000 + 60 + (duration_s(parameters.get("duration")) or 0)
 
 
 

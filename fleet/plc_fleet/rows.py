@@ -1,9 +1,10 @@
 """A row per controller from Ansible's results of the play's steps on it."""
+import math
 import re
 from dataclasses import dataclass
 from typing import Optional
 
-from .parameters import Criteria, criteria_of
+from .parameters import Criteria, criteria_of, profile_options
 from .profiles import take_profile
 from .text import CHOICE, KEY_LEARNT, first_line, said, shown
 from .verdicts import VERDICTS, fill, judged
@@ -42,6 +43,8 @@ class Row:
     profile: Optional[dict] = None  # plc_do_profile's JSON, whole
     profile_options: str = ""  # " --priority N --cpu N" as given
     history: Optional[dict] = None  # against its past runs (plc_history), None without a record
+    pc_started: Optional[float] = None  # the PC's monotonic clock after the run's start and after its end
+    pc_ended: Optional[float] = None
 
     @property
     def kind(self):
@@ -65,14 +68,23 @@ def not_reached(row, result):
     return fill(row, "unreachable", unreachable_reason(message))
 
 
+def pc_clock(clock):
+    """The PC's monotonic times the play took around the run, where it took
+    both (a run collected by a later play has no start of this PC's)."""
+    try:
+        started, ended = float(clock["started"]), float(clock["ended"])
+    except (TypeError, KeyError, ValueError):
+        return {}
+    return {"pc_started": started, "pc_ended": ended} if math.isfinite(started) and math.isfinite(ended) else {}
+
+
 def row_of(host, run, known):
     """One controller's row from the play's three steps on it: the start (the
     wrapper's run folder), the wait for its end (the wrapper's file written
     after the run) and what the run printed."""
     row = Row(host, " ".join(str(run.get(name)) for name in ("iter", "delay", "first", "last")),
               criteria_of(run), profile_asked=bool(run.get("profile")),
-              profile_options="".join(" --%s %s" % (name, run[name]) for name in ("priority", "cpu")
-                                      if run.get(name) not in (None, "")))
+              profile_options=profile_options(run), **pc_clock(run.get("clock")))
     start, ended, output = (run.get(step) or {} for step in ("start", "ended", "output"))
     if not start:
         return fill(row, "no result", "the play did not run on it")

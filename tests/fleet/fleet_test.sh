@@ -25,7 +25,8 @@ debian_python=/usr/bin/python3
 # name | ABI | what the controller was made to do | status | verdict | the reason names | inventory variables
 # What, items separated by ';': PLCSIM_...=VALUE (a stand-in setting; \xHH
 # is that byte), no_libplc, refuses_login (its sshd accepts no key), nothing
-# (no sshd on its port), read_only (its root), noexec_tmp (its /tmp).
+# (no sshd on its port), read_only (its root), noexec_tmp (its /tmp). While
+# each run goes on (60 s: left_alone), nothing else may start in its root.
 controllers=(
     "keeps_armel|armel||1|pass||"
     "keeps_armhf|armhf||1|pass||"
@@ -53,6 +54,7 @@ controllers=(
     "slow_outputs|arm64|PLCSIM_SLOW=30-31:100000|1|fail|delays above 30..40ms: |plc_profile=true plc_priority=80 plc_highest_class=30..40ms"
     "no_libplc_profiled|armhf|no_libplc|127|not started|libplc.so|plc_profile=true"
     "nothing_listens_profiled||nothing||unreachable|Connection refused|plc_profile=true"
+    "left_alone|armhf||1|pass||plc_iter=12 plc_delay=5000000"
 )
 # Words of a megabyte's tenth (an environment holds no more): cut in the
 # tables, in full in the JSON.
@@ -411,7 +413,65 @@ if [ "$PLC_FLEET_MODE" = --beside ]; then
     exit 0
 fi
 
+# Every process of every root, as the main play goes on: sampled ten times a
+# second (the sleeps of a watchdog or of a play that looks every few seconds
+# live a second or more).
+"$debian_python" -c 'import json, os, signal, sys, time
+seen, work = {}, sys.argv[1] + "/roots/"
+signal.signal(signal.SIGTERM, lambda *_: (json.dump(seen, open(sys.argv[2], "w")), sys.exit(0)))
+while True:
+    now = time.monotonic()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            root, stat = os.readlink("/proc/%s/root" % pid), open("/proc/%s/stat" % pid).read()
+            argv = open("/proc/%s/cmdline" % pid, "rb").read().decode("latin-1").split("\0")[:-1]
+        except OSError:
+            continue
+        if root.startswith(work):
+            seen.setdefault(pid, {"root": root[len(work):].split("/")[0], "ppid": stat.rsplit(")", 1)[1].split()[1],
+                                  "argv": argv, "first": now})["last"] = now
+    time.sleep(0.1)' "$work" "$work/processes.json" &
+sampler=$!
 play fleet 2
+kill -TERM "$sampler" && wait "$sampler" || true
+# While a run goes on (its single file's shell lives), nothing may start in
+# its root but the run's own processes, the wrapper's one watchdog (a shell
+# beside the run, and its sleep) and the play's one session waiting on the
+# FIFO end (its shell, as the login runs it and as Ansible asks for it).
+# Stopped runs are left out: after their limit the watchdog sleeps
+# once more.
+printf '%s\n' "${controllers[@]}" | python3 -c 'import json, sys
+seen = json.load(open(sys.argv[1]))
+stopped = {line.split("|")[0] for line in sys.stdin if line.split("|")[4] == "stopped"}
+runs = {}
+for pid, process in sorted(seen.items(), key=lambda item: -int(item[0])):
+    # The single file as the wrapper starts it: sh FOLDER/plc_do_test.run ...
+    if any(word.endswith("/plc_do_test.run") and before.endswith("sh")
+           for before, word in zip(process["argv"], process["argv"][1:])):
+        runs[process["root"]] = (int(pid), process)
+bad = []
+for root, (run_pid, run) in sorted(runs.items()):
+    mine = {int(pid): process for pid, process in seen.items() if process["root"] == root}
+    def below(pid, top):
+        while pid in mine and pid != top:
+            pid = int(mine[pid]["ppid"])
+        return pid == top
+    started = {pid: process for pid, process in mine.items() if pid > run_pid and process["first"] < run["last"]
+               and not below(pid, run_pid)}
+    beside = [pid for pid, process in mine.items() if process["ppid"] == run["ppid"] and pid != run_pid]
+    watchdog = [pid for pid in sorted(started) if pid in beside or int(started[pid]["ppid"]) in beside]
+    waiting = [pid for pid in sorted(started) if "read -r _ <&3" in " ".join(started[pid]["argv"])]
+    allowed = watchdog[:2] + waiting[:2]
+    others = [" ".join(started[pid]["argv"])[:60] for pid in sorted(started) if pid not in allowed]
+    print("%s: %d processes started during its run of %.1f s beside its own%s"
+          % (root, len(others), run["last"] - run["first"], ": " + "; ".join(others) if others else ""))
+    if others and root not in stopped:
+        bad.append(root)
+if "left_alone" not in runs:
+    bad.append("left_alone (no run seen)")
+sys.exit("processes started beside the run in: " + ", ".join(bad) if bad else 0)' "$work/processes.json" >"$work/processes.txt" ||
+    { cat "$work/processes.txt"; fail "controllers not left alone during their runs"; }
+grep '^left_alone:' "$work/processes.txt"
 check_rows "$work/fleet"
 views=0
 check_views "$work/fleet" || views=$?
@@ -424,6 +484,16 @@ sys.exit(not report.startswith("total execution time is: ") or not report.endswi
          or not latin1.startswith("\x1b[1mFeldbus nicht verf\\xfcgbar\n") or rows["latin1"]["kind"] != "failure"
          or rows["slow"]["kind"] != "failure" or rows["keeps_arm64"]["kind"] != "pass")' "$work/fleet.json" ||
     fail "fleet.json does not hold what the controllers printed as it came, with each verdict's kind: $(cat "$work/fleet.json")"
+# JUnit's times from this machine's monotonic clock (a controller's clock
+# that steps: tests/fleet/results_test.py): the 60 s run's, and the suite's
+# the play's, not the sum of runs that went on together.
+python3 -c 'import sys
+from xml.etree import ElementTree
+suite = ElementTree.parse(sys.argv[1]).getroot()
+times = {case.get("name"): float(case.get("time")) for case in suite.iter("testcase")}
+sys.exit(min(times.values()) < 0 or not 55 < times["left_alone"] < float(sys.argv[2])
+         or not times["left_alone"] <= float(suite.get("time")) <= float(sys.argv[2]))' "$work/fleet.junit.xml" "$took" ||
+    fail "JUnit times not the PC clock's around each run (the play took $took s): $(grep -o '<testsuite .*>\|<testcase [^>]*>' "$work/fleet.junit.xml")"
 cat "$work/fleet.md"
 echo "ok: ${#controllers[@]} controllers, one row each with its verdict, in $took s"
 
@@ -447,6 +517,27 @@ for name in keeps_armel keeps_armhf keeps_arm64; do
 done
 [ "$status" -eq 0 ] || [ "$status" -eq 2 ] || fail "the documented command ended with $status"
 echo "ok: docs/fleet.md's command, as written, from a folder of its own: $documented"
+
+# A play stopped mid-run, its ssh connection gone: the run goes on, and a
+# second play takes its result by its run folder (plc_collect=latest).
+mkdir -p "$work/from_dropped"
+(cd "$work/from_dropped" && exec setsid ansible-playbook -i "$inventory" "$top/fleet/plc_do_test.yml" --limit keeps_arm64 \
+    -e plc_single_file="$single_file" -e plc_results="$work/dropped" -e plc_iter=8 -e plc_delay=4000000) \
+    >"$work/dropped.log" 2>&1 &
+dropped=$!
+for _ in $(seq 600); do
+    ! grep -q "TASK \[plc_do_test : Wait for every run's end\]" "$work/dropped.log" || break
+    sleep 0.1
+done
+sleep 2
+kill -KILL -- "-$dropped"
+{ wait "$dropped"; } 2>/dev/null || true
+folder=$(find "$work/roots/keeps_arm64/tmp" -maxdepth 1 -name 'plc_do_test_fleet.*')
+[ -n "$folder" ] && [ ! -e "$folder/ended" ] || { cat "$work/dropped.log"; fail "the dropped play's run: no run going on in [$folder]"; }
+play collected 0 --limit keeps_arm64 -e plc_iter=8 -e plc_delay=4000000 -e plc_collect=latest
+[ "$(field "$work/collected.csv" keeps_arm64 verdict)/$(field "$work/collected.csv" keeps_arm64 status)" = pass/1 ] &&
+    [ ! -e "$folder" ] || fail "the run of the dropped play, collected: $(cat "$work/collected.csv")"
+echo "ok: a play stopped mid-run, its run collected by a second play"
 
 # Only controllers that keep their timing: the play passes.
 play keeping 0 --limit keeps_armel,keeps_armhf,keeps_arm64

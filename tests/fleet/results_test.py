@@ -176,7 +176,18 @@ class Parameters(unittest.TestCase):
         ({"iter": [10]}, "plc_iter must be a number as the program reads it (1000, 0x3e8, 01750), not [10]"),
         ({"delay": {"us": 1}}, "plc_delay must be a number as the program reads it"),
         ({"first": True}, "plc_first must be a number as the program reads it"),
+        ({"duration": "8h"}, "plc_duration is plc_do_profile's: give -e plc_profile=true too (h)"),
+        ({"duration": "8 hours", "profile": True}, "plc_duration must be a whole number followed by s, m, h or d (8h), "
+                                                   "not '8 hours' (h)"),
+        ({"interval": "1.5s", "profile": True}, "plc_interval must be a whole number followed by s, m, h or d"),
+        ({"limit_us": "1e3", "profile": True}, "plc_limit_us must be a whole number of microseconds, not '1e3' (h)"),
     ]
+
+    def test_duration_lengthens_the_run_limit(self):
+        host = {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": True, "duration": "8h",
+                "interval": "30m", "limit_us": "500"}
+        status, stdout, stderr = results("check", json.dumps({"h": host}), "--given", RESULTS)
+        self.assertEqual((status, json.loads(stdout or "{}").get("run_limit_s")), (0, {"h": 60 + 8 * 3600}), stderr)
 
     def test_refused_before_any_controller(self):
         for given, words in self.REFUSED:
@@ -227,6 +238,13 @@ class Rows(unittest.TestCase):
         ("no_end", run_of(ended={"stdout": "no run folder /tmp/run"}), "no result", "",
          "no end of the run in /tmp/run seen: no run folder /tmp/run"),
         ("not_played", {}, "no result", "", "the play did not run on it"),
+        # The controller's clock stepped back 100 s during the run; the PC's
+        # monotonic clock around it (none for a run a later play collected).
+        ("clock_stepped", run_of(1, REPORT, ended={"stdout": "started 1000\nended 900\nstatus 1\n"},
+                                 clock={"started": "100.5", "ended": "112.75"}), "pass", "1", ""),
+        ("clocked_later", run_of(1, REPORT, clock={"started": "105", "ended": "130"}), "pass", "1", ""),
+        ("collected_stepped", run_of(1, REPORT, ended={"stdout": "started 1000\nended 900\nstatus 1\n"},
+                                     clock={"started": "", "ended": "140"}), "pass", "1", ""),
         # A profile asked of a single file older than plc_do_profile, whose
         # plc_do_test reads --profile as 0 iterations; JSON that is no profile.
         ("older", run_of(1, REPORT, "plc_do_test: chose armhf\n", profile=True), "no report", "1",
@@ -324,6 +342,14 @@ class Rows(unittest.TestCase):
         self.assertFalse({cell.lower().lstrip("+-") for cell in numbers} & {"nan", "inf", "infinity"})
         self.assertEqual(self.table.kept["profiled"]["profile"]["delay"]["p99"], 20500)
         self.assertIsNone(self.table.kept["nan_bound"]["profile"])
+
+    def test_junit_times_by_the_pc(self):
+        """A case's time is the PC's around its run, never negative; the
+        suite's is the play's, first start to last end, not the sum."""
+        cases = {case.get("name"): float(case.get("time")) for case in self.table.junit.iter("testcase")}
+        self.assertEqual((cases["clock_stepped"], cases["clocked_later"], cases["collected_stepped"], cases["passes"]),
+                         (12.25, 25.0, 0.0, 1.0))
+        self.assertEqual(float(self.table.junit.get("time")), 29.5)
 
     def test_fault_of_its_own(self):
         # A view that fails: the others written, status 70, never 1.
