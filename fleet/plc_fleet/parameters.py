@@ -71,8 +71,9 @@ def check_profile_options(host, given):
 
 def run_limit_s(parameters):
     """Seconds after which the controller stops a run: twice its pauses, 50 ms
-    for each write, and 60 s for starting, beyond plc_duration where given;
-    plc_run_limit_s when given."""
+    for each write, and 60 s for starting; for plc_do_profile, which takes
+    any count, no more than plc_duration (and one more iteration) where
+    given; plc_run_limit_s when given."""
     given = parameters.get("run_limit_s")
     if given not in (None, ""):
         limit = strtoul(str(given))
@@ -80,9 +81,16 @@ def run_limit_s(parameters):
             raise BadInput("plc_run_limit_s must be a whole number of seconds above 0, not %r" % given)
         return limit
     iterations, delay = strtoul(parameters.get("iter")), strtoul(parameters.get("delay"))
-    if iterations > 10000:  # refused by the program at once
+    profiled = bool(parameters.get("profile"))
+    if iterations > 10000 and not profiled:  # refused by plc_do_test at once
         return 60
-    return (2 * iterations * delay + iterations * 50000) // 1000000 + 60 + (duration_s(parameters.get("duration")) or 0)
+    by_iterations = (2 * iterations * delay + iterations * 50000) // 1000000
+    duration = duration_s(parameters.get("duration")) if profiled else None
+    if duration is None:
+        return by_iterations + 60
+    # plc_do_profile ends at whichever comes first; after the duration one
+    # more iteration may end.
+    return min(by_iterations, duration + (2 * delay + 50000) // 1000000) + 60
 
 
 

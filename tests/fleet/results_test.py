@@ -149,16 +149,21 @@ class Parameters(unittest.TestCase):
         ("0", "abc", "", 60),
         ("1000", "20000", "7", 7),
         (1000, 20000, 600, 600),
+        # plc_do_profile takes any count, and ends at its duration too.
+        ("10001", "20000", "", 960, {"profile": True}),
+        ("4294967295", "1000", "", 28860, {"profile": True, "duration": "8h"}),
+        ("100", "20000", "", 69, {"profile": True, "duration": "1d"}),
     ]
 
     def test_run_limits(self):
-        hosts = {"h%d" % at: {"iter": iterations, "delay": delay, "first": "25", "last": "35", "run_limit_s": limit}
-                 for at, (iterations, delay, limit, _) in enumerate(self.LIMITS)}
+        hosts = {"h%d" % at: dict({"iter": iterations, "delay": delay, "first": "25", "last": "35",
+                                   "run_limit_s": limit}, **(profile[0] if profile else {}))
+                 for at, (iterations, delay, limit, _, *profile) in enumerate(self.LIMITS)}
         status, stdout, stderr = results("check", json.dumps(hosts), "--given", RESULTS)
         self.assertEqual(status, 0, stderr)
         checked = json.loads(stdout)
         self.assertEqual(checked["single_file"], RESULTS)
-        for at, (iterations, delay, limit, expected) in enumerate(self.LIMITS):
+        for at, (iterations, delay, limit, expected, *_) in enumerate(self.LIMITS):
             with self.subTest(iter=iterations, delay=delay, run_limit_s=limit):
                 self.assertEqual(checked["run_limit_s"]["h%d" % at], expected)
 
@@ -183,9 +188,9 @@ class Parameters(unittest.TestCase):
         ({"limit_us": "1e3", "profile": True}, "plc_limit_us must be a whole number of microseconds, not '1e3' (h)"),
     ]
 
-    def test_duration_lengthens_the_run_limit(self):
-        host = {"iter": "10", "delay": "2000", "first": "25", "last": "35", "profile": True, "duration": "8h",
-                "interval": "30m", "limit_us": "500"}
+    def test_duration_bounds_the_run_limit(self):
+        host = {"iter": "4294967295", "delay": "2000", "first": "25", "last": "35", "profile": True,
+                "duration": "8h", "interval": "30m", "limit_us": "500"}
         status, stdout, stderr = results("check", json.dumps({"h": host}), "--given", RESULTS)
         self.assertEqual((status, json.loads(stdout or "{}").get("run_limit_s")), (0, {"h": 60 + 8 * 3600}), stderr)
 
