@@ -25,7 +25,8 @@ debian_python=/usr/bin/python3
 # name | ABI | what the controller was made to do | status | verdict | the reason names | inventory variables
 # What, items separated by ';': PLCSIM_...=VALUE (a stand-in setting; \xHH
 # is that byte), no_libplc, refuses_login (its sshd accepts no key), nothing
-# (no sshd on its port), read_only (its root), noexec_tmp (its /tmp). While
+# (no sshd on its port), read_only (its root), noexec_tmp (its /tmp). A binary deaf to
+# TERM is killed 10 s later: the single file waits for it (137). While
 # each run goes on (60 s: left_alone), nothing else may start in its root.
 controllers=(
     "keeps_armel|armel||1|pass||"
@@ -33,7 +34,7 @@ controllers=(
     "keeps_arm64|arm64||1|pass||"
     "slow|armhf|PLCSIM_WRITE_US=200000|1|fail|above 100 ms; delays above 30..40ms: 10 >40ms|plc_max_delay_ms=100 plc_highest_class=30..40ms"
     "hangs|armel|PLCSIM_WRITE_US=2000000|143|stopped|within 3 s|plc_run_limit_s=3"
-    "deaf_to_term|armhf|PLCSIM_WRITE_US=2000000;PLCSIM_IGNORE_TERM=1|143|stopped|within 3 s|plc_run_limit_s=3"
+    "deaf_to_term|armhf|PLCSIM_WRITE_US=2000000;PLCSIM_IGNORE_TERM=1|137|stopped|within 3 s|plc_run_limit_s=3"
     "refuses_writes|armel|PLCSIM_OUTPUTS=1-2|2|write refused|output 25 refused every write for 10 s|"
     "no_libplc|arm64|no_libplc|127|not started|libplc.so|"
     "bad_setting|armhf|PLCSIM_OUTPUTS=junk|3|no report|PLCSIM_OUTPUTS|"
