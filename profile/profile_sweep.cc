@@ -393,7 +393,7 @@ bool fold_iteration(fold_state* state, uint32_t port, uint32_t value) {
             static_cast<int32_t>(seconds) * 1000000 + static_cast<int32_t>(after.tv_usec - before.tv_usec);
         v.delay = to_after < 0 ? 0 : to_after;  // as plc_do_test counts a pair read out of order
         v.oversleep = static_cast<int32_t>(static_cast<uint32_t>(to_after - v.write) - state->pause);
-        v.excess = v.write + v.oversleep - 1;
+        v.excess = static_cast<int32_t>(static_cast<uint32_t>(to_after) - state->pause - 1);
     }
     const int32_t write = v.write;
     const int32_t delay = v.delay;
