@@ -172,7 +172,13 @@ int run_plc_do_profile(int argc, const char* const* argv, const char* identity) 
     the_plan = plan_of(options);
     the_plan.log_fd = the_files.log_fd;
     if (options.break_us != not_asked) {
-        open_trace_files(&the_trace);
+        // PLC_TRACEFS names tracefs where it is mounted elsewhere.
+        const char* tracefs = getenv("PLC_TRACEFS");
+        if (tracefs != nullptr && *tracefs != '\0') {
+            open_trace_files_in(&the_trace, &tracefs, 1);
+        } else {
+            open_trace_files(&the_trace);
+        }
         the_plan.on_break = mark_trace;
     }
     ask_cpu(options.cpu, &the_facts);
