@@ -6,6 +6,7 @@
 // Input: the first byte modulo 8 is the number of texts, the rest split at NULs.
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -91,9 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (plcsim::call_count() != 0) broken("a refused command line reached the controller", "");
     }
 
+    // The program's own count of CPUs, so that "--cpu 3 --help" reads here as it reads there.
+    const int32_t cpus = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_CONF));
     profile_options options;
     option_problem problem;
-    const profile_verdict profiled = read_profile_command_line(argc, argv, 4, &options, &problem);
+    const profile_verdict profiled = read_profile_command_line(argc, argv, cpus, &options, &problem);
     bool options_given = false;
     for (int i = 1; i < argc; ++i) {
         const char second = argv[i][1];
