@@ -372,8 +372,8 @@ def a_day(pause, first, cycle, write_us, seconds):
         if [o["writes"] for o in got["outputs"]] != writes or sum(i["iterations"] for i in got["intervals"]) != n:
             return "per output or over time, the iterations differ"
         # Under an emulator the resident memory is the emulator's, which grows as it translates.
-        emulated = os.path.exists(os.path.join(os.path.dirname(result["program"]), "emulator"))
-        if got["system"]["memory_locked"] and not emulated and p["resident_kb_before"] != p["resident_kb_after"]:
+        if got["system"]["memory_locked"] and not result["emulated"] and \
+                p["resident_kb_before"] != p["resident_kb_after"]:
             return "resident memory grew: %s kB to %s kB" % (p["resident_kb_before"], p["resident_kb_after"])
     return check
 
@@ -654,7 +654,8 @@ def execute(want, build, program, runner, work):
         out, err = done.communicate()
     return dict(args=want["args"], status=done.returncode, stdout=out or b"", stderr=err,
                 trace=read(work + "/trace"), time=read(work + "/time"),
-                locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace", program=program)
+                locked=read(work + "/locked", "rb") or b"", trace_file=work + "/trace", program=program,
+                emulated=bool(runner) or os.path.exists(os.path.join(build, "emulator")))
 
 
 def send_signals(process, log, names):
