@@ -33,18 +33,23 @@ int64_t histogram_percentile(const figure_histogram& h, uint32_t count, uint32_t
     return highest < least || bin == 0 ? least : highest;
 }
 
-uint32_t nearest_rank(uint32_t per_mille, uint32_t count) {
-    // In 64 bits: per_mille * count passes 2^32 from 4.3 million figures on.
-    const uint64_t share = uint64_t{per_mille} * count + 999;
-    // share / 1000 by shifting and subtracting: no runtime division helper.
-    uint64_t rank = 0;
+uint64_t divide(uint64_t dividend, uint32_t divisor, uint32_t* remainder) {
+    uint64_t quotient = 0;
     uint64_t rest = 0;
     for (int bit = 63; bit >= 0; --bit) {
-        rest = rest << 1 | (share >> bit & 1);
-        if (rest >= 1000) {
-            rest -= 1000;
-            rank |= uint64_t{1} << bit;
+        rest = rest << 1 | (dividend >> bit & 1);
+        if (rest >= divisor) {
+            rest -= divisor;
+            quotient |= uint64_t{1} << bit;
         }
     }
+    *remainder = static_cast<uint32_t>(rest);
+    return quotient;
+}
+
+uint32_t nearest_rank(uint32_t per_mille, uint32_t count) {
+    // In 64 bits: per_mille * count passes 2^32 from 4.3 million figures on.
+    uint32_t rest;
+    const uint64_t rank = divide(uint64_t{per_mille} * count + 999, 1000, &rest);
     return rank == 0 ? 1 : static_cast<uint32_t>(rank);
 }

@@ -63,6 +63,10 @@ int64_t bin_highest(uint32_t bin);
 int64_t histogram_percentile(const figure_histogram& h, uint32_t count, uint32_t per_mille, int64_t least,
                              int64_t most);
 
+// Quotient of `dividend` by `divisor` (not 0), by shifting and subtracting:
+// a 32-bit controller build links no runtime helper for a 64-bit division.
+uint64_t divide(uint64_t dividend, uint32_t divisor, uint32_t* remainder);
+
 // The rank (from 1) of the per-mille-th percentile of `count` sorted figures:
 // ceil(per_mille * count / 1000), exactly, for any count.
 uint32_t nearest_rank(uint32_t per_mille, uint32_t count);

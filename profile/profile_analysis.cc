@@ -120,20 +120,6 @@ void fill_coarse(const run_params& params, const profile_log& log, delay_histogr
 
 }  // namespace
 
-uint64_t divide(uint64_t dividend, uint32_t divisor, uint32_t* remainder) {
-    uint64_t quotient = 0;
-    uint64_t rest = 0;
-    for (int bit = 63; bit >= 0; --bit) {
-        rest = rest << 1 | (dividend >> bit & 1);
-        if (rest >= divisor) {
-            rest -= divisor;
-            quotient |= uint64_t{1} << bit;
-        }
-    }
-    *remainder = static_cast<uint32_t>(rest);
-    return quotient;
-}
-
 int64_t mean_tenths(int64_t sum, uint32_t count) {
     const bool negative = sum < 0;
     const uint64_t magnitude = static_cast<uint64_t>(negative ? -sum : sum) * 10;

@@ -56,9 +56,6 @@ struct profile_figures {
 
 static_assert(max_iterations <= 65536, "an index of the longest delays fits 16 bits");
 
-// Quotient of `dividend` by `divisor` (not 0), by shifting and subtracting.
-uint64_t divide(uint64_t dividend, uint32_t divisor, uint32_t* remainder);
-
 // Tenths of sum / count (count not 0), rounded half away from zero.
 int64_t mean_tenths(int64_t sum, uint32_t count);
 

@@ -28,14 +28,6 @@ const char* ms_text(number_text& text, int64_t us) {
     return text;
 }
 
-// Microseconds as seconds with three decimals: "60.000".
-const char* s_text(number_text& text, int64_t us) {
-    uint32_t rest;
-    const uint64_t s = divide(static_cast<uint64_t>(us < 0 ? 0 : us), 1000000, &rest);
-    snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(s), rest / 1000);
-    return text;
-}
-
 long long wide(int64_t value) { return static_cast<long long>(value); }
 unsigned plain(uint32_t value) { return static_cast<unsigned>(value); }
 
@@ -188,8 +180,8 @@ void print_maximum_text(FILE* out, const profile_run& run) {
     number_text at, since;
     utc_text utc;
     fprintf(out, "\nthe longest delay, %lld us, came at iteration %u, %s s into the sweep (%s); none as long for %s s after\n",
-            wide(log.delay.max), plain(log.max_iteration), s_text(at, log.max_at_us),
-            format_utc(utc, log.wall_start, log.max_at_us), s_text(since, run_length_us(log) - log.max_at_us));
+            wide(log.delay.max), plain(log.max_iteration), seconds_text(at, log.max_at_us),
+            format_utc(utc, log.wall_start, log.max_at_us), seconds_text(since, run_length_us(log) - log.max_at_us));
 }
 
 void print_limit_text(FILE* out, const profile_run& run) {
@@ -205,16 +197,16 @@ void print_limit_text(FILE* out, const profile_run& run) {
     utc_text ua, ub, uc;
     fprintf(out, "\n  first: iteration %u, %s s (%s)\n  last: iteration %u, %s s (%s)\n"
                  "  longest streak: %u in a row from iteration %u, %s s (%s)\n",
-            plain(t.first), s_text(a, t.first_at_us), format_utc(ua, log.wall_start, t.first_at_us), plain(t.last),
-            s_text(b, t.last_at_us), format_utc(ub, log.wall_start, t.last_at_us), plain(t.longest_streak),
-            plain(t.longest_streak_first), s_text(c, t.longest_streak_at_us),
+            plain(t.first), seconds_text(a, t.first_at_us), format_utc(ua, log.wall_start, t.first_at_us), plain(t.last),
+            seconds_text(b, t.last_at_us), format_utc(ub, log.wall_start, t.last_at_us), plain(t.longest_streak),
+            plain(t.longest_streak_first), seconds_text(c, t.longest_streak_at_us),
             format_utc(uc, log.wall_start, t.longest_streak_at_us));
 }
 
 void print_intervals_text(FILE* out, const profile_run& run) {
     const profile_log& log = *run.log;
     number_text length;
-    fprintf(out, "\nover time: every %s s", s_text(length, static_cast<int64_t>(run.options->interval_s) * 1000000));
+    fprintf(out, "\nover time: every %s s", seconds_text(length, static_cast<int64_t>(run.options->interval_s) * 1000000));
     if (log.interval_merges != 0) {
         fprintf(out, " (the store of %u filled: neighbours merged %u times, p99 the larger of each pair)",
                 plain(interval_records), plain(log.interval_merges));
@@ -231,8 +223,8 @@ void print_intervals_text(FILE* out, const profile_run& run) {
             snprintf(p99, sizeof p99, "%lld", wide(r.p99));
         }
         if (run.options->limit_us != not_asked) snprintf(over, sizeof over, "%u", plain(r.exceedances));
-        fprintf(out, "%12s %10s %10u %9s %9s %11s  %s\n", s_text(from, r.at_us),
-                s_text(span, static_cast<int64_t>(r.length_us)), plain(r.iterations), max, p99, over,
+        fprintf(out, "%12s %10s %10u %9s %9s %11s  %s\n", seconds_text(from, r.at_us),
+                seconds_text(span, static_cast<int64_t>(r.length_us)), plain(r.iterations), max, p99, over,
                 format_utc(utc, log.wall_start, r.at_us));
     }
     if (log.log_errors != 0) {
@@ -339,8 +331,8 @@ void print_maximum_json(FILE* out, const profile_run& run) {
     number_text at, since;
     utc_text utc;
     fprintf(out, "{\"delay_us\": %lld, \"iteration\": %u, \"at_s\": %s, \"utc\": \"%s\", \"none_as_long_for_s\": %s},\n",
-            wide(log.delay.max), plain(log.max_iteration), s_text(at, log.max_at_us),
-            format_utc(utc, log.wall_start, log.max_at_us), s_text(since, run_length_us(log) - log.max_at_us));
+            wide(log.delay.max), plain(log.max_iteration), seconds_text(at, log.max_at_us),
+            format_utc(utc, log.wall_start, log.max_at_us), seconds_text(since, run_length_us(log) - log.max_at_us));
 }
 
 void print_limit_json(FILE* out, const profile_run& run) {
@@ -362,9 +354,9 @@ void print_limit_json(FILE* out, const profile_run& run) {
             ", \"first\": {\"iteration\": %u, \"at_s\": %s, \"utc\": \"%s\"}, \"last\": {\"iteration\": %u, "
             "\"at_s\": %s, \"utc\": \"%s\"}, \"longest_streak\": {\"length\": %u, \"iteration\": %u, \"at_s\": %s, "
             "\"utc\": \"%s\"}},\n",
-            plain(t.first), s_text(a, t.first_at_us), format_utc(ua, log.wall_start, t.first_at_us), plain(t.last),
-            s_text(b, t.last_at_us), format_utc(ub, log.wall_start, t.last_at_us), plain(t.longest_streak),
-            plain(t.longest_streak_first), s_text(c, t.longest_streak_at_us),
+            plain(t.first), seconds_text(a, t.first_at_us), format_utc(ua, log.wall_start, t.first_at_us), plain(t.last),
+            seconds_text(b, t.last_at_us), format_utc(ub, log.wall_start, t.last_at_us), plain(t.longest_streak),
+            plain(t.longest_streak_first), seconds_text(c, t.longest_streak_at_us),
             format_utc(uc, log.wall_start, t.longest_streak_at_us));
 }
 
@@ -377,8 +369,8 @@ void print_intervals_json(FILE* out, const profile_run& run) {
         number_text from, span;
         utc_text utc;
         fprintf(out, "%s{\"start\": \"%s\", \"at_s\": %s, \"length_s\": %s, \"iterations\": %u, \"max\": ",
-                i ? ",\n  " : "\n  ", format_utc(utc, log.wall_start, r.at_us), s_text(from, r.at_us),
-                s_text(span, static_cast<int64_t>(r.length_us)), plain(r.iterations));
+                i ? ",\n  " : "\n  ", format_utc(utc, log.wall_start, r.at_us), seconds_text(from, r.at_us),
+                seconds_text(span, static_cast<int64_t>(r.length_us)), plain(r.iterations));
         if (r.iterations != 0) {
             fprintf(out, "%lld, \"p99\": %lld", wide(r.max), wide(r.p99));
         } else {

@@ -23,20 +23,6 @@ volatile sig_atomic_t profile_dump_asked;
 
 namespace {
 
-// plc_do_test's four classes of a delay (report/report.cc's count_delay, in
-// 32 bits; the longest is the delay tally's).
-inline void count_delay_class(delay_stats* stats, int32_t delay) {
-    if (delay <= 20000) {
-        ++stats->count_le_20ms;
-    } else if (delay <= 30000) {
-        ++stats->count_20_30ms;
-    } else if (delay <= 40000) {
-        ++stats->count_30_40ms;
-    } else {
-        ++stats->count_gt_40ms;
-    }
-}
-
 void on_stop_signal(int number) {
     if (profile_stop_signal == 0) profile_stop_signal = number;
     profile_attention = 1;
@@ -106,14 +92,6 @@ time_t second_of(const fold_state& state, int64_t at_us) {
 void set_event_second(fold_state* state) {
     const int64_t next = state->interval_end_us < state->deadline_us ? state->interval_end_us : state->deadline_us;
     state->event_sec = second_of(*state, next);
-}
-
-// "60.000": microseconds as seconds with milliseconds.
-const char* seconds_text(char (&text)[32], int64_t us) {
-    uint32_t rest;
-    const uint64_t whole = divide(static_cast<uint64_t>(us < 0 ? 0 : us), 1000000, &rest);
-    snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(whole), rest / 1000);
-    return text;
 }
 
 // One JSON line for `record` appended to --log's file, in one write so
@@ -416,7 +394,7 @@ bool fold_iteration(fold_state* state, uint32_t port, uint32_t value) {
     if (oversleep < log->oversleep.min) log->oversleep.min = oversleep;
     if (oversleep > log->oversleep.max) log->oversleep.max = oversleep;
     ++log->oversleep.histogram.counts[histogram_bin(oversleep)];
-    count_delay_class(&log->classes, delay);
+    count_delay_class(&log->classes, static_cast<uint32_t>(delay));
     if (__builtin_expect(v.excess >= 1000000, 0)) ++log->over_second;
 
     uint32_t row = port - state->first;

@@ -12,15 +12,7 @@ uint64_t interval_us(const timeval& before, const timeval& after) {
 void count_delay(delay_stats* stats, uint64_t delay_us) {
     if (delay_us > stats->max_delay_us) stats->max_delay_us = delay_us;
 
-    if (delay_us <= 20000) {
-        ++stats->count_le_20ms;
-    } else if (delay_us <= 30000) {
-        ++stats->count_20_30ms;
-    } else if (delay_us <= 40000) {
-        ++stats->count_30_40ms;
-    } else {
-        ++stats->count_gt_40ms;
-    }
+    count_delay_class(stats, delay_us);
 }
 
 delay_stats analyse_log(const run_params& params, const timing_log& log) {

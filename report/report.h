@@ -15,6 +15,22 @@
 // rather than as a huge delay.
 uint64_t interval_us(const timeval& before, const timeval& after);
 
+// Counts a delay in its class: up to 20000 us, 30000, 40000, above. Inline
+// and of any unsigned width, so that plc_do_profile counts in 32 bits
+// between its windows.
+template <class Us>
+inline void count_delay_class(delay_stats* stats, Us delay_us) {
+    if (delay_us <= 20000) {
+        ++stats->count_le_20ms;
+    } else if (delay_us <= 30000) {
+        ++stats->count_20_30ms;
+    } else if (delay_us <= 40000) {
+        ++stats->count_30_40ms;
+    } else {
+        ++stats->count_gt_40ms;
+    }
+}
+
 // Adds one delay to the statistics.
 void count_delay(delay_stats* stats, uint64_t delay_us);
 
